@@ -1,0 +1,3 @@
+#include "main_screen.h"
+
+int main() { return main_screen(); }
