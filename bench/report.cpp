@@ -35,12 +35,15 @@ std::string fmt(double x, Unit unit) {
     } else {
         std::snprintf(buf, sizeof buf, "%.1f", x);
     }
-    std::string s = buf;
     // Thousands separators keep frame sizes readable.
-    std::size_t dot = s.find('.');
-    std::size_t int_end = dot == std::string::npos ? s.size() : dot;
-    for (std::size_t i = int_end; i > 3; i -= 3) s.insert(i - 3, ",");
-    return s;
+    const std::string s = buf;
+    const std::size_t int_end = std::min(s.find('.'), s.size());
+    std::string out;
+    for (std::size_t i = 0; i < int_end; ++i) {
+        if (i > 0 && (int_end - i) % 3 == 0) out += ',';
+        out += s[i];
+    }
+    return out + s.substr(int_end);
 }
 
 const char* unit_name(Unit u) {

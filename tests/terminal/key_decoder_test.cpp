@@ -1,0 +1,129 @@
+// The key decoder fed byte sequences as terminals send them.
+#include "key_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Feeds the bytes, lets input go quiet, and returns every key decoded.
+std::vector<KeyCode> decode(const std::string& bytes, bool utf8 = true,
+                            const char32_t* upper_half = nullptr) {
+    KeyDecoder d;
+    key_decoder_init(d, utf8, upper_half);
+    std::vector<KeyCode> keys;
+    for (char byte : bytes) {
+        key_decoder_feed(d, static_cast<unsigned char>(byte));
+        while (KeyCode key = key_decoder_next(d)) keys.push_back(key);
+    }
+    key_decoder_expire(d);
+    while (KeyCode key = key_decoder_next(d)) keys.push_back(key);
+    return keys;
+}
+
+using Keys = std::vector<KeyCode>;
+
+struct Encoding {
+    const char* bytes;
+    KeyCode key;
+};
+
+TEST(KeyDecoder, EveryNamedKeyInItsCommonEncodings) {
+    const Encoding table[] = {
+        {"\x7f", KEY_BACKSPACE}, {"\x08", KEY_BACKSPACE}, {"\r", KEY_ENTER},
+        {" ", KEY_SPACE},        {"\x1b", KEY_ESC},
+        {"\x1b[A", KEY_UP},      {"\x1bOA", KEY_UP},      {"\x1b[1;2A", KEY_UP},
+        {"\x1b[B", KEY_DOWN},    {"\x1bOB", KEY_DOWN},
+        {"\x1b[C", KEY_RIGHT},   {"\x1bOC", KEY_RIGHT},
+        {"\x1b[D", KEY_LEFT},    {"\x1bOD", KEY_LEFT},
+        {"\x1b[H", KEY_HOME},    {"\x1bOH", KEY_HOME},    {"\x1b[1~", KEY_HOME}, {"\x1b[7~", KEY_HOME},
+        {"\x1b[F", KEY_END},     {"\x1bOF", KEY_END},     {"\x1b[4~", KEY_END},  {"\x1b[8~", KEY_END},
+        {"\x1b[3~", KEY_DELETE}, {"\x1b[2~", KEY_INSERT},
+        {"\x1b[5~", KEY_PAGE_UP}, {"\x1b[6~", KEY_PAGE_DOWN},
+        {"\x1bOM", KEY_PAD_ENTER}, {"\x1bOo", KEY_PAD_SLASH},
+        {"\x1bOP", KEY_F1},      {"\x1b[11~", KEY_F1},    {"\x1b[[A", KEY_F1},   {"\x1b[[E", 255 + 63},
+        {"\x1b[21~", KEY_F10},   {"\x1b[24~", KEY_F12},
+    };
+    for (const Encoding& e : table) {
+        EXPECT_EQ(decode(e.bytes), Keys{e.key}) << "bytes: " << std::string(e.bytes + 1);
+    }
+}
+
+TEST(KeyDecoder, ControlKeysArriveAsCharacters) {
+    // Ctrl+C, Ctrl+Z, Ctrl+\ and Tab reach the form as codes, never as signals.
+    EXPECT_EQ(decode("\x03\x1a\x1c\t\n"), (Keys{3, 26, 28, 9, 10}));
+}
+
+TEST(KeyDecoder, UnknownSequencesAreSwallowedWhole) {
+    const char* unknown[] = {"\x1b[99~", "\x1b[1;5A", "\x1b[E", "\x1b[Z",  "\x1b[?1;2c",
+                             "\x1bOZ",   "\x1b[200~", "\x1bx",  "\x1b[1;2;3;4;5;6;7;8;9;10;11A"};
+    for (const char* bytes : unknown) {
+        EXPECT_EQ(decode(std::string(bytes) + "a"), (Keys{KEY_UNKNOWN, 'a'})) << bytes + 1;
+    }
+}
+
+TEST(KeyDecoder, CutOffSequenceGivesOneUnknownKeyAndTheRestSurvives) {
+    EXPECT_EQ(decode("\x1b["), Keys{KEY_UNKNOWN});
+    EXPECT_EQ(decode("\x1b[1;"), Keys{KEY_UNKNOWN});
+    EXPECT_EQ(decode("\x1bO"), Keys{KEY_UNKNOWN});
+    // A control byte cannot be inside a sequence: the sequence ends there.
+    EXPECT_EQ(decode("\x1b[1\rx"), (Keys{KEY_UNKNOWN, KEY_ENTER, 'x'}));
+    EXPECT_EQ(decode("\x1b[\x1b[A"), (Keys{KEY_UNKNOWN, KEY_UP}));
+}
+
+TEST(KeyDecoder, LoneEscWaitsOnlyForQuietInput) {
+    KeyDecoder d;
+    key_decoder_init(d, true, nullptr);
+    key_decoder_feed(d, 0x1b);
+    EXPECT_EQ(key_decoder_next(d), 0);
+    EXPECT_TRUE(key_decoder_waiting(d));
+    key_decoder_expire(d);
+    EXPECT_EQ(key_decoder_next(d), KEY_ESC);
+    EXPECT_FALSE(key_decoder_waiting(d));
+    // Esc twice, then an arrow.
+    EXPECT_EQ(decode("\x1b\x1b\x1b[A"), (Keys{KEY_ESC, KEY_ESC, KEY_UP}));
+}
+
+TEST(KeyDecoder, Utf8CharactersBecomeCodePage437Bytes) {
+    EXPECT_EQ(decode("ä"), Keys{0x84});
+    EXPECT_EQ(decode("åÅöÖÄ"), (Keys{0x86, 0x8F, 0x94, 0x99, 0x8E}));
+    EXPECT_EQ(decode("░"), Keys{0xB0});
+    // Typed alpha is a character like any other, not a prefix eating the next key.
+    EXPECT_EQ(decode("αH"), (Keys{0xE0, 'H'}));
+}
+
+TEST(KeyDecoder, CharactersWithoutACodePage437ByteAreDropped) {
+    EXPECT_EQ(decode("€x"), Keys{'x'});
+    EXPECT_EQ(decode("😀y"), Keys{'y'});
+    EXPECT_EQ(decode("☺z"), Keys{'z'});  // shown for byte 1, but never typed as Ctrl+A
+}
+
+TEST(KeyDecoder, BrokenUtf8NeverStallsInput) {
+    EXPECT_EQ(decode("\xc3x"), Keys{'x'});             // cut-off lead
+    EXPECT_EQ(decode("\x84y"), Keys{'y'});             // stray continuation
+    EXPECT_EQ(decode("\xff\xfe" "a"), Keys{'a'});      // bytes UTF-8 never uses
+    EXPECT_EQ(decode("\xe0\x80\xaf" "b"), Keys{'b'});  // overlong
+    EXPECT_EQ(decode("\xed\xa0\x80" "c"), Keys{'c'});  // surrogate
+    EXPECT_EQ(decode("\xc3"), Keys{});
+    EXPECT_EQ(decode("\xc3\x1b[A"), Keys{KEY_UP});
+}
+
+TEST(KeyDecoder, SingleByteLocaleUsesItsTable) {
+    char32_t latin1[128];
+    for (int i = 0; i < 128; ++i) latin1[i] = static_cast<char32_t>(0x80 + i);
+    EXPECT_EQ(decode("\xe4\xc5\xa4", false, latin1), (Keys{0x84, 0x8F}));  // ä Å, and ¤ has no byte
+    EXPECT_EQ(decode("\xe4z", false, nullptr), Keys{'z'});
+}
+
+TEST(KeyDecoder, LongBurstsLoseNothingWhenDrainedPerByte) {
+    std::string burst;
+    for (int i = 0; i < 100; ++i) burst += "\x1b[Bq";
+    const Keys keys = decode(burst);
+    ASSERT_EQ(keys.size(), 200u);
+    EXPECT_EQ(keys[198], KEY_DOWN);
+    EXPECT_EQ(keys[199], 'q');
+}
+
+}  // namespace
