@@ -25,14 +25,18 @@ fail() {
 # start [VAR=value ...]: runs the program in $WORK with the given environment.
 # The pane keeps running a shell afterwards so the closing screen can be read;
 # the exit status lands in $WORK/status, the tty settings in stty.before/after.
+# Standard output goes to $WORK/stdout.txt unless STDOUT_TO_TERMINAL=1;
+# standard input is the terminal unless STDIN_FROM names a file.
 start() {
-    local env_args=""
+    local env_args="" redirects=""
     local assignment
     for assignment in "$@"; do env_args+=" $(printf '%q' "$assignment")"; done
+    [[ "${STDOUT_TO_TERMINAL:-0}" == 1 ]] || redirects+=" > stdout.txt"
+    [[ -z "${STDIN_FROM:-}" ]] || redirects+=" < $(printf '%q' "$STDIN_FROM")"
     cat > "$WORK/run.sh" <<SCRIPT
 cd $(printf '%q' "$WORK")
 stty -g > stty.before
-env$env_args $(printf '%q' "$BIN") > stdout.txt
+env$env_args $(printf '%q' "$BIN")$redirects
 echo \$? > status
 stty -g > stty.after
 exec sleep 600
