@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# The Debian package, from a configured build tree:
+#   bash tests/package/package_test.sh <build-dir>
+# Builds the binary and the manual page, runs cpack -G DEB, checks the
+# package's contents and control fields, unpacks it into a temporary root with
+# dpkg -x, runs the unpacked binary in a private tmux server until the form
+# shows and "Exit without saving" ends it with status 2, and lints the unpacked
+# manual page. Nothing is installed on the system.
+# Needs: cmake, dpkg-dev (dpkg-shlibdeps), tmux, groff-base; mandoc if present.
+set -euo pipefail
+
+BUILD=$(realpath "${1:?usage: $0 <build-dir>}")
+[[ -f "$BUILD/CMakeCache.txt" ]] || { echo "FAIL: $BUILD is not a configured build tree" >&2; exit 1; }
+
+WORK=$(mktemp -d)
+SOCKET="quenda-pkg-$$-$RANDOM"
+T=(tmux -L "$SOCKET" -f /dev/null)
+cleanup() {
+    "${T[@]}" kill-server 2>/dev/null || true
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$BUILD/CMakeCache.txt"; }
+
+if [[ "$(cache_value ENABLE_SANITIZERS)" == ON ]]; then
+    fail "$BUILD is built with sanitizers; package a plain build (e.g. cmake -S . -B build-pkg -G Ninja)"
+fi
+VERSION=$(cache_value CMAKE_PROJECT_VERSION)
+[[ -n "$VERSION" ]] || fail "no project version in $BUILD/CMakeCache.txt"
+ARCH=$(dpkg --print-architecture)
+
+# --- build the package ------------------------------------------------------
+cmake --build "$BUILD" --target quenda-setup quenda-setup-man
+(cd "$BUILD" && cpack -G DEB -B "$WORK/out") > "$WORK/cpack.log" 2>&1 || {
+    cat "$WORK/cpack.log" >&2
+    fail "cpack -G DEB failed"
+}
+DEB="$WORK/out/quenda-setup_${VERSION}_${ARCH}.deb"
+[[ -f "$DEB" ]] || fail "no $(basename "$DEB"); cpack made: $(cd "$WORK/out" && ls -- *.deb 2>/dev/null)"
+echo "built $(basename "$DEB")"
+
+# --- contents -----------------------------------------------------------------
+dpkg -c "$DEB" > "$WORK/contents"
+grep -Eq '^-rwxr-xr-x root/root +[0-9]+ .* \./usr/bin/quenda-setup$' "$WORK/contents" ||
+    fail "dpkg -c lists no executable ./usr/bin/quenda-setup owned by root:"$'\n'"$(cat "$WORK/contents")"
+grep -Eq '^-rw-r--r-- root/root +[0-9]+ .* \./usr/share/man/man1/quenda-setup\.1\.gz$' "$WORK/contents" ||
+    fail "dpkg -c lists no ./usr/share/man/man1/quenda-setup.1.gz:"$'\n'"$(cat "$WORK/contents")"
+# Files only where they belong: nothing from the tests or the build tree.
+unexpected=$(grep -v '^d' "$WORK/contents" | grep -Ev ' \./usr/(bin/quenda-setup|share/man/man1/quenda-setup\.1\.gz)$' || true)
+[[ -z "$unexpected" ]] || fail "unexpected files in the package:"$'\n'"$unexpected"
+
+# --- control fields -------------------------------------------------------------
+field() { dpkg-deb -f "$DEB" "$1"; }
+[[ "$(field Package)" == quenda-setup ]] || fail "Package is '$(field Package)'"
+[[ "$(field Version)" == "$VERSION" ]] || fail "Version is '$(field Version)', the project's is $VERSION"
+[[ "$(field Architecture)" == "$ARCH" ]] || fail "Architecture is '$(field Architecture)'"
+[[ -n "$(field Maintainer)" ]] || fail "no Maintainer"
+[[ -n "$(field Description)" ]] || fail "no Description"
+[[ -n "$(field Section)" ]] || fail "no Section"
+depends=$(field Depends)
+echo "Depends: $depends"
+grep -Eq '(^|, )libncursesw6( |,|$)' <<<"$depends" || fail "Depends names no libncursesw6: '$depends'"
+grep -Eq '(^|, )libtinfo6( |,|$)' <<<"$depends" || fail "Depends names no libtinfo6: '$depends'"
+grep -Eq '(^|, )libc6( |,|$)' <<<"$depends" || fail "Depends names no libc6: '$depends'"
+if grep -Eq 'libasan|libubsan' <<<"$depends"; then fail "Depends names a sanitizer runtime: '$depends'"; fi
+
+# --- unpack into a temporary root --------------------------------------------------
+ROOT="$WORK/root"
+dpkg -x "$DEB" "$ROOT"
+BIN="$ROOT/usr/bin/quenda-setup"
+MAN="$ROOT/usr/share/man/man1/quenda-setup.1.gz"
+[[ -x "$BIN" ]] || fail "unpacked $BIN is not executable"
+[[ -f "$MAN" ]] || fail "unpacked manual page missing"
+if readelf -S "$BIN" | grep -q ' \.symtab '; then fail "the packaged binary is not stripped"; fi
+
+# --- the unpacked binary draws the form and leaves with status 2 -----------------
+RUN="$WORK/run"
+mkdir "$RUN"
+cat > "$WORK/run.sh" <<SCRIPT
+cd $(printf '%q' "$RUN")
+$(printf '%q' "$BIN") > stdout.txt 2> stderr.txt
+echo \$? > status
+exec sleep 600
+SCRIPT
+"${T[@]}" new-session -d -s pkg -x 80 -y 25 "bash $(printf '%q' "$WORK/run.sh")"
+screen_text() { "${T[@]}" capture-pane -p -t pkg; }
+wait_for() {
+    local text=$1 i
+    for ((i = 0; i < 200; i++)); do
+        if screen_text | grep -qF -- "$text"; then return 0; fi
+        sleep 0.05
+    done
+    echo "---- pane ----" >&2
+    screen_text >&2 || true
+    echo "--------------" >&2
+    [[ -s "$RUN/stderr.txt" ]] && echo "stderr: $(cat "$RUN/stderr.txt")" >&2
+    fail "the unpacked binary never showed: $text"
+}
+wait_for "VESK main directory: c:/bbs/main/"
+wait_for "Exit without saving"
+# Up from the first field lands on "Exit without saving"; Enter chooses it.
+"${T[@]}" send-keys -t pkg Up
+"${T[@]}" send-keys -t pkg Enter
+for ((i = 0; i < 200; i++)); do
+    [[ -s "$RUN/status" ]] && break
+    sleep 0.05
+done
+[[ -s "$RUN/status" ]] || fail "the unpacked binary did not exit after Up, Enter"
+status=$(cat "$RUN/status")
+[[ "$status" == 2 ]] || fail "exit status $status after \"Exit without saving\", expected 2"
+wait_for "Exit without saving. Have a very nice day!"
+[[ ! -e "$RUN/quenda.cfg" ]] || fail "\"Exit without saving\" created quenda.cfg"
+[[ ! -s "$RUN/stdout.txt" ]] || fail "standard output carried: $(cat "$RUN/stdout.txt")"
+echo "unpacked binary ran: form shown, exit status 2"
+
+# --- the unpacked manual page lints clean ------------------------------------------
+PAGE="$WORK/quenda-setup.1"
+gzip -dc "$MAN" > "$PAGE"
+grep -Eq "^\.TH QUENDA\\\\-SETUP 1 [^ ]+ \"quenda\\\\-setup $VERSION\"" "$PAGE" ||
+    fail "the manual page's .TH line does not carry version $VERSION: $(grep -m1 '^\.TH' "$PAGE")"
+for section in NAME SYNOPSIS DESCRIPTION KEYS FILES "EXIT STATUS" ENVIRONMENT; do
+    grep -q "^\.SH \"\?$section\"\?\$" "$PAGE" || fail "the manual page has no $section section"
+done
+# The typesetter, and the terminal devices man uses in an ASCII and a UTF-8
+# locale (the ASCII one lacks many glyphs).
+for device in ps ascii utf8; do
+    groff_out=$(groff -man -ww -z -T"$device" "$PAGE" 2>&1) || fail "groff -man -ww -z -T$device failed: $groff_out"
+    [[ -z "$groff_out" ]] || fail "groff -man -ww -T$device warns:"$'\n'"$groff_out"
+done
+echo "groff -man -ww -z (ps, ascii, utf8): clean"
+if command -v mandoc >/dev/null; then
+    mandoc_out=$(mandoc -T lint -W style "$PAGE" 2>&1) || fail "mandoc -T lint:"$'\n'"$mandoc_out"
+    [[ -z "$mandoc_out" ]] || fail "mandoc -T lint:"$'\n'"$mandoc_out"
+    echo "mandoc -T lint: clean"
+else
+    echo "mandoc not installed: mandoc -T lint skipped"
+fi
+if command -v man >/dev/null; then
+    # As an operator reads it, in an ASCII and a UTF-8 locale.
+    for locale in C C.UTF-8; do
+        rendered=$(LC_ALL=$locale MANWIDTH=80 man -l "$MAN" 2>"$WORK/man.err") ||
+            fail "man -l failed under LC_ALL=$locale: $(cat "$WORK/man.err")"
+        [[ ! -s "$WORK/man.err" ]] || fail "man -l under LC_ALL=$locale warns:"$'\n'"$(cat "$WORK/man.err")"
+        grep -q "quenda-setup $VERSION" <<<"$rendered" || fail "man -l under LC_ALL=$locale renders no footer"
+    done
+    echo "man -l (C, C.UTF-8): renders"
+fi
+
+echo "PASS: package_test.sh"
