@@ -124,7 +124,9 @@ FieldResult edit_text_field(char* text, int width, TextMode mode, int column, in
     Field f{};
     f.column = column < 0 ? 0 : (column > SCREEN_COLS - 1 ? SCREEN_COLS - 1 : column);
     const int room = SCREEN_COLS - f.column < MAX_WIDTH ? SCREEN_COLS - f.column : MAX_WIDTH;
-    f.width = width < 1 ? 1 : (width > room ? room : width);
+    // Below 1 the field has no cells: widening it to one would let two bytes into
+    // a caller's buffer that only promised width + 1 = 1.
+    f.width = width < 0 ? 0 : (width > room ? room : width);
     f.row = row;
     f.mode = mode;
 

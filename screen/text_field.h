@@ -19,6 +19,6 @@ inline constexpr FieldResult FIELD_DOWN = 3;
 // Edits text in the field whose cells are columns column+1 .. column+width of
 // row, until Enter, Up or Down; each of them first stores the edited text
 // (at most width characters) into text and returns FIELD_ENTER, FIELD_UP or
-// FIELD_DOWN. text must hold width+1 bytes. A width outside 1..79, or one that
-// would run past column 80, is narrowed to fit.
+// FIELD_DOWN. text must hold width+1 bytes. A width above 79, or one that
+// would run past column 80, is narrowed to fit; below 1 the field has no cells.
 FieldResult edit_text_field(char* text, int width, TextMode mode, int column, int row);
