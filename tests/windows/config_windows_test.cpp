@@ -1,0 +1,213 @@
+// Loading and saving "quenda.cfg" through the Windows file calls, each test in
+// a fresh directory of its own.
+#include <gtest/gtest.h>
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "config.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<unsigned char>;
+
+Bytes record_bytes(const char* main_dir, const char* editor_dir, unsigned char flags) {
+    Bytes bytes(CONFIG_SIZE, 0);
+    bytes[0] = 0x89;
+    bytes[1] = 0x63;
+    std::memcpy(bytes.data() + 4, main_dir, std::strlen(main_dir));
+    std::memcpy(bytes.data() + 84, editor_dir, std::strlen(editor_dir));
+    bytes[164] = flags;
+    return bytes;
+}
+
+void write_file(const char* name, const Bytes& bytes) {
+    std::ofstream out(name, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes read_file(const char* name) {
+    std::ifstream in(name, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+class ConfigWindows : public ::testing::Test {
+   protected:
+    // Named after the test, not the process: a death test's child process runs
+    // the test again and must work in the same directory as its parent. It
+    // only empties it, as the parent's working directory cannot be removed.
+    void SetUp() override {
+        home_ = fs::current_path();
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() / (std::string("quenda_config_test.") + info->name());
+        fs::create_directories(dir_);
+        clear_read_only();
+        for (const auto& entry : fs::directory_iterator(dir_)) fs::remove_all(entry.path());
+        fs::current_path(dir_);
+        config_record = {};
+    }
+    void TearDown() override {
+        fs::current_path(home_);
+        clear_read_only();
+        fs::remove_all(dir_);
+    }
+    void clear_read_only() {
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(dir_, ignored)) {
+            SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+    }
+    // The names in the directory, to see that no temporary file was left.
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (const auto& entry : fs::directory_iterator(dir_))
+            out.push_back(entry.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    // Runs save_config in a child process that must report the disk error.
+    void expect_disk_error() {
+        EXPECT_EXIT(
+            {
+                std::freopen("stdout.txt", "w", stdout);
+                save_config();
+            },
+            ::testing::ExitedWithCode(0), "");
+        EXPECT_EQ(read_file("stdout.txt"), Bytes(std::begin(DISK_ERROR), std::end(DISK_ERROR) - 1));
+        fs::remove("stdout.txt");
+    }
+
+    // Standard output is in text mode, as the program's own is: "\n" becomes "\r\n".
+    static constexpr char DISK_ERROR[] = "\r\nDisk error, cannot save quenda.cfg.";
+    fs::path home_;
+    fs::path dir_;
+};
+
+TEST_F(ConfigWindows, NoFileGivesTheDefaults) {
+    load_config();
+    EXPECT_STREQ(config_record.main_dir, "c:/bbs/main/");
+    EXPECT_STREQ(config_record.editor_dir, "d:/bbs/quenda/");
+    EXPECT_EQ(config_record.flags, FLAG_BACKUP);
+    EXPECT_EQ(config_record.magic, 0);
+}
+
+TEST_F(ConfigWindows, ADirectoryOfThatNameGivesTheDefaults) {
+    fs::create_directory(CONFIG_FILE_NAME);
+    load_config();
+    EXPECT_STREQ(config_record.main_dir, "c:/bbs/main/");
+}
+
+TEST_F(ConfigWindows, AShortFileLeavesTheRestZero) {
+    write_file(CONFIG_FILE_NAME, {0x12, 0x34, 0x05, 0x00});
+    load_config();
+    EXPECT_EQ(config_record.magic, 0x3412);
+    EXPECT_EQ(config_record.aux_value, 5);
+    EXPECT_STREQ(config_record.main_dir, "");
+    EXPECT_STREQ(config_record.editor_dir, "");
+    EXPECT_EQ(config_record.flags, 0);
+}
+
+TEST_F(ConfigWindows, ALongFileIsReadForItsRecordOnly) {
+    Bytes bytes = record_bytes("c:/a/", "d:/b/", 0x02);
+    bytes.resize(4096, 'z');
+    write_file(CONFIG_FILE_NAME, bytes);
+    load_config();
+    EXPECT_STREQ(config_record.editor_dir, "d:/b/");
+    EXPECT_EQ(config_record.flags, 0x02);
+}
+
+TEST_F(ConfigWindows, SaveThenLoadKeepsEveryByte) {
+    Bytes bytes = record_bytes("c:/main/", "d:/editor/", 0xF6);
+    bytes[2] = 0xFE;                    // aux_value -2
+    std::memcpy(&bytes[20], "old", 3);  // a tail behind the NUL
+    write_file(CONFIG_FILE_NAME, bytes);
+    load_config();
+    save_config();
+    EXPECT_EQ(read_file(CONFIG_FILE_NAME), bytes);
+    EXPECT_EQ(names(), std::vector<std::string>{CONFIG_FILE_NAME});
+}
+
+TEST_F(ConfigWindows, SaveWritesANewFileWithTheSlashesAndTheMagic) {
+    std::strcpy(config_record.main_dir, "c:/bbs");
+    save_config();
+    EXPECT_EQ(read_file(CONFIG_FILE_NAME), record_bytes("c:/bbs/", "/", 0x00));
+    EXPECT_EQ(names(), std::vector<std::string>{CONFIG_FILE_NAME});
+}
+
+TEST_F(ConfigWindows, AReadOnlyFileIsADiskErrorAndStaysAsItWas) {
+    const Bytes before = record_bytes("c:/old/", "d:/old/", 0x01);
+    write_file(CONFIG_FILE_NAME, before);
+    ASSERT_TRUE(SetFileAttributesA(CONFIG_FILE_NAME, FILE_ATTRIBUTE_READONLY));
+    HANDLE probe = CreateFileA(CONFIG_FILE_NAME, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        // Wine run by root maps the attribute to permission bits that root ignores.
+        CloseHandle(probe);
+        GTEST_SKIP() << "read-only files are writable here; run as an unprivileged user";
+    }
+    load_config();
+    std::strcpy(config_record.main_dir, "c:/new/");
+    expect_disk_error();
+    EXPECT_EQ(read_file(CONFIG_FILE_NAME), before);
+    EXPECT_EQ(names(), std::vector<std::string>{CONFIG_FILE_NAME});
+}
+
+TEST_F(ConfigWindows, ADirectoryOfThatNameIsADiskError) {
+    fs::create_directory(CONFIG_FILE_NAME);
+    load_config();
+    expect_disk_error();
+    EXPECT_TRUE(fs::is_directory(CONFIG_FILE_NAME));
+    EXPECT_EQ(names(), std::vector<std::string>{CONFIG_FILE_NAME});
+}
+
+// Replacing the name would leave the other link with the old record.
+TEST_F(ConfigWindows, AHardLinkedFileIsOverwrittenInPlace) {
+    write_file(CONFIG_FILE_NAME, record_bytes("c:/old/", "d:/old/", 0x01));
+    ASSERT_TRUE(CreateHardLinkA("other.cfg", CONFIG_FILE_NAME, nullptr));
+    load_config();
+    std::strcpy(config_record.main_dir, "c:/new/");
+    save_config();
+    const Bytes expected = record_bytes("c:/new/", "d:/old/", 0x01);
+    EXPECT_EQ(read_file(CONFIG_FILE_NAME), expected);
+    EXPECT_EQ(read_file("other.cfg"), expected);
+}
+
+// Another program holding the file open without delete sharing stops a
+// replace, not a save.
+TEST_F(ConfigWindows, AFileHeldOpenByAnotherProgramIsStillSaved) {
+    write_file(CONFIG_FILE_NAME, record_bytes("c:/old/", "d:/old/", 0x01));
+    HANDLE held = CreateFileA(CONFIG_FILE_NAME, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    load_config();
+    std::strcpy(config_record.editor_dir, "d:/new");
+    save_config();
+    CloseHandle(held);
+    EXPECT_EQ(read_file(CONFIG_FILE_NAME), record_bytes("c:/old/", "d:/new/", 0x01));
+    EXPECT_EQ(names(), std::vector<std::string>{CONFIG_FILE_NAME});
+}
+
+TEST_F(ConfigWindows, AHiddenFileStaysHidden) {
+    write_file(CONFIG_FILE_NAME, record_bytes("c:/old/", "d:/old/", 0x01));
+    ASSERT_TRUE(SetFileAttributesA(CONFIG_FILE_NAME, FILE_ATTRIBUTE_HIDDEN));
+    load_config();
+    save_config();
+    const DWORD attributes = GetFileAttributesA(CONFIG_FILE_NAME);
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
+}
+
+}  // namespace
