@@ -37,13 +37,13 @@ int main() {
     // Every cell is painted, so no clear is needed; auto-wrap carries the text
     // from row to row and the last cell does not scroll.
     std::string frame = "\x1b[H\x1b[30;47m";
-    frame += pad(" Quenda BBS setup", 80);
+    frame += pad("  Quenda Setup  -  paths and options of the Quenda editor for VESK BBS", 80);
     frame += "\x1b[34m";
     for (int i = 0; i < 23 * 80; ++i) frame += "\u2591";
     frame += "\x1b[30m";
     frame += pad("|  SPACE to set  |  up/down to select  |  Main Menu", 80);
     // Park the cursor where the first field would be, so echo lands on screen.
-    frame += "\x1b[5;30H";
+    frame += "\x1b[5;29H";
     write_all(frame);
 
     unsigned char c = 0;

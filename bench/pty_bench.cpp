@@ -35,7 +35,8 @@ const char kUsage[] =
     "  --note TEXT         a line added to the written results (e.g. the commit)\n"
     "  --dump DIR          keep the raw output of each subject's last run in DIR\n"
     "  --list              print the subjects and exit\n"
-    "  --verbose           one line per run on stderr\n";
+    "  --verbose           one line per run on stderr\n"
+    "Exits 1 when a run of quenda-setup or the floor goes wrong, 2 on bad usage.\n";
 
 struct Options {
     std::string program;
@@ -140,8 +141,17 @@ std::string check_answer(const SessionResult& r, int status, const std::string& 
     return "";
 }
 
+// Guards against timing some other screen, such as an error message.
+std::string check_first_field(const SessionResult& r) {
+    if (r.frame_output.find("c:/bbs/main/") == std::string::npos)
+        return "first frame does not show c:/bbs/main/";
+    return "";
+}
+
 std::string check_cfg(const SessionResult& r) {
-    std::string why = check_status(r, 1);
+    std::string why = check_first_field(r);
+    if (!why.empty()) return why;
+    why = check_status(r, 1);
     if (!why.empty()) return why;
     if (!r.collected) return "no quenda.cfg written";
     const std::string want = expected_cfg();
@@ -203,7 +213,8 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
                     "keeps focus), then Up to Exit without saving, Enter; exit status 2, no "
                     "quenda.cfg.",
                     base({o.program}), true, [](const SessionResult& r) {
-                        std::string why = check_status(r, 2);
+                        std::string why = check_first_field(r);
+                        if (why.empty()) why = check_status(r, 2);
                         if (why.empty() && r.collected) why = "quenda.cfg written";
                         return why;
                     }};
@@ -220,7 +231,8 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
         Subject floor{"floor",
                       "bench_floor: the same 80x25 frame in one write with the fewest escape "
                       "sequences, one byte of echo per typed char; type \"games\", Enter.",
-                      base({o.floor}), true, [](const SessionResult& r) { return check_status(r, 0); }};
+                      base({o.floor}), true,
+                      [](const SessionResult& r) { return check_status(r, 0); }};
         type_text(floor.spec.keys, "games", kTyped);
         floor.spec.keys.push_back(raw("\r", "Enter: exit"));
         all.push_back(std::move(floor));
@@ -230,11 +242,30 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
 
     const std::string dialog = find_in_path("dialog");
     if (!dialog.empty()) {
-        std::vector<std::string> form = {dialog, "--output-fd", "3", "--form", "Directories",
-                                         "10", "72", "2", "Main directory:", "1", "1",
-                                         "c:/bbs/main/", "1", "19", "50", "80",
-                                         "Editor directory:", "2", "1", "d:/bbs/quenda/", "2",
-                                         "19", "50", "80"};
+        std::vector<std::string> form = {dialog,
+                                         "--output-fd",
+                                         "3",
+                                         "--form",
+                                         "Directories",
+                                         "10",
+                                         "72",
+                                         "2",
+                                         "Main directory:",
+                                         "1",
+                                         "1",
+                                         "c:/bbs/main/",
+                                         "1",
+                                         "19",
+                                         "50",
+                                         "80",
+                                         "Editor directory:",
+                                         "2",
+                                         "1",
+                                         "d:/bbs/quenda/",
+                                         "2",
+                                         "19",
+                                         "50",
+                                         "80"};
         Subject f{"dialog-form",
                   "dialog --form, two 50-wide fields holding \"c:/bbs/main/\" and "
                   "\"d:/bbs/quenda/\"; End, Backspace ×3, type \"games\", Enter.",
@@ -248,7 +279,8 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
         f.spec.keys.push_back(raw("\r", "Enter: OK and exit"));
         all.push_back(std::move(f));
 
-        Subject e{"dialog-esc", "the same dialog --form; a lone Esc, which dialog acts on by exiting.",
+        Subject e{"dialog-esc",
+                  "the same dialog --form; a lone Esc, which dialog acts on by exiting.",
                   base(form), false, [](const SessionResult& r) { return check_status(r, 255); }};
         e.spec.capture_fd3 = true;
         e.spec.keys = {raw("\x1b", "Esc in text field (exits)", kEscWaitMs)};
@@ -270,8 +302,8 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
 
     const std::string whiptail = find_in_path("whiptail");
     if (!whiptail.empty()) {
-        std::vector<std::string> input = {whiptail, "--output-fd", "3", "--inputbox",
-                                          "Main directory", "8", "60", "c:/bbs/main/"};
+        std::vector<std::string> input = {whiptail,         "--output-fd", "3",  "--inputbox",
+                                          "Main directory", "8",           "60", "c:/bbs/main/"};
         Subject i{"whiptail-input",
                   "whiptail --inputbox holding \"c:/bbs/main/\"; End, Backspace ×3, type "
                   "\"games\", Enter.",
@@ -323,6 +355,8 @@ void record(Tally& t, const Subject& s, const SessionResult& r, const std::strin
     if (r.exit_status >= 0) ++t.exit_statuses[r.exit_status];
     if (r.app_cursor_keys) t.app_cursor_keys = true;
     if (!why.empty() && t.problems.size() < 3) t.problems.push_back(why);
+    // Figures from a session cut short would mix unlike things; a wrong answer still times fine.
+    if (!r.failure.empty()) return;
 
     t.add("first frame", Unit::ms, r.frame_ms);
     t.add("first frame", Unit::bytes, r.frame_ms == r.frame_ms ? double(r.frame_bytes) : kNone);
@@ -360,7 +394,14 @@ std::string first_line_of(const std::string& command) {
     return out;
 }
 
-std::string machine_lines(const Options& o) {
+std::string load_average() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+std::string machine_lines(const Options& o, const std::string& load_before) {
     std::ostringstream m;
     utsname u{};
     uname(&u);
@@ -381,6 +422,8 @@ std::string machine_lines(const Options& o) {
         m << "- dialog: " << first_line_of("dialog --version 2>&1") << "\n";
     if (!find_in_path("whiptail").empty())
         m << "- whiptail: " << first_line_of("whiptail --version 2>&1") << "\n";
+    // Other work on the machine shows up mostly in the first-frame times.
+    m << "- load average: " << load_before << " before, " << load_average() << " after\n";
     if (!o.note.empty()) m << "- note: " << o.note << "\n";
     return m.str();
 }
@@ -422,6 +465,9 @@ bool parse_options(int argc, char** argv, Options& o) {
             o.list = true;
         } else if (a == "--verbose") {
             o.verbose = true;
+        } else if (a == "--help" || a == "-h") {
+            std::cout << kUsage;
+            std::exit(0);
         } else {
             return false;
         }
@@ -483,14 +529,15 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    const std::string load_before = load_average();
     std::vector<Tally> tallies;
-    for (const auto& s : subjects) tallies.push_back(Tally{s.name, s.about, {}, 0, 0, {}, false, {}});
+    for (const auto& s : subjects)
+        tallies.push_back(Tally{s.name, s.about, {}, 0, 0, {}, false, {}});
 
     for (int w = 0; w < o.warmup; ++w) {
         for (const auto& s : subjects) {
             SessionResult r = run_session(s.spec);
-            if (!r.failure.empty())
-                std::cerr << "warm-up " << s.name << ": " << r.failure << "\n";
+            if (!r.failure.empty()) std::cerr << "warm-up " << s.name << ": " << r.failure << "\n";
         }
     }
 
@@ -535,7 +582,7 @@ int main(int argc, char** argv) {
                    "last. Latencies run from the key's write to the last byte of the "
                    "program's reaction (output then quiet for the quiet window).\n";
         }
-        out << "\n## " << when << "\n\n" << machine_lines(o) << "\n" << tables;
+        out << "\n## " << when << "\n\n" << machine_lines(o, load_before) << "\n" << tables;
         for (const auto& n : notes) out << "\nNote: " << n << "\n";
         std::cerr << "results appended to " << o.results_file << "\n";
     }

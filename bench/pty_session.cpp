@@ -54,8 +54,7 @@ struct ModeWatch {
     void feed(const char* data, std::size_t n) {
         std::string window = tail;
         window.append(data, n);
-        for (std::size_t pos = 0; (pos = window.find("\x1b[?1", pos)) != std::string::npos;
-             ++pos) {
+        for (std::size_t pos = 0; (pos = window.find("\x1b[?1", pos)) != std::string::npos; ++pos) {
             if (pos + 5 > window.size()) break;
             char c = window[pos + 4];
             if (c == 'h') app_cursor = true;
@@ -158,8 +157,9 @@ void reap(pid_t pid, int timeout_ms, SessionResult& r) {
     }
     if (WIFEXITED(status)) r.exit_status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) r.exit_status = 128 + WTERMSIG(status);
-    r.cpu_ms = ru.ru_utime.tv_sec * 1e3 + ru.ru_utime.tv_usec / 1e3 + ru.ru_stime.tv_sec * 1e3 +
-               ru.ru_stime.tv_usec / 1e3;
+    const long long us = (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1000000LL +
+                         ru.ru_utime.tv_usec + ru.ru_stime.tv_usec;
+    r.cpu_ms = static_cast<double>(us) / 1e3;
 }
 
 std::string drain(int fd) {
@@ -207,7 +207,8 @@ SessionResult run_session(const SessionSpec& spec) {
     int answer[2] = {-1, -1};
     if (spec.capture_fd3 && pipe2(answer, O_CLOEXEC) != 0) {
         r.failure = std::string("pipe2: ") + std::strerror(errno);
-        std::filesystem::remove_all(dir);
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
         return r;
     }
 
@@ -235,7 +236,8 @@ SessionResult run_session(const SessionSpec& spec) {
     if (pid < 0) {
         r.failure = std::string("forkpty: ") + std::strerror(errno);
         if (answer[0] >= 0) close(answer[0]);
-        std::filesystem::remove_all(dir);
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
         return r;
     }
     fcntl(master, F_SETFD, FD_CLOEXEC);
@@ -248,8 +250,7 @@ SessionResult run_session(const SessionSpec& spec) {
     };
 
     bool closed = false;
-    Burst frame = collect(master, t0, kFirstFrameTimeoutMs, spec.quiet_ms, modes,
-                          spec.keep_output ? &r.frame_output : nullptr);
+    Burst frame = collect(master, t0, kFirstFrameTimeoutMs, spec.quiet_ms, modes, &r.frame_output);
     closed = frame.closed;
     if (frame.bytes == 0) {
         r.failure = closed ? "exited without drawing" : "no first frame";
@@ -290,10 +291,11 @@ SessionResult run_session(const SessionSpec& spec) {
 
     // The last key should end the program; its late output still belongs to it.
     if (r.failure.empty() && !closed) {
-        Burst tail = collect(master, Clock::now(), kExitTimeoutMs, kExitTimeoutMs, modes,
-                             spec.keep_output && !r.reactions.empty() ? &r.reactions.back().output
-                                                                       : nullptr);
-        if (tail.closed) {
+        Burst tail = collect(
+            master, Clock::now(), kExitTimeoutMs, kExitTimeoutMs, modes,
+            spec.keep_output && !r.reactions.empty() ? &r.reactions.back().output : nullptr);
+        closed = tail.closed;
+        if (closed) {
             r.exit_ms = ms_between(last_key_at, tail.closed_at);
             if (tail.bytes && !r.reactions.empty()) {
                 r.reactions.back().bytes += tail.bytes;

@@ -30,8 +30,8 @@ struct Key {
 struct SessionSpec {
     std::vector<std::string> argv;  // argv[0] is a path, not looked up in PATH
     std::vector<Key> keys;
-    bool capture_fd3 = false;     // gives the command a pipe as fd 3 for its answer
-    std::string collect_file;     // read from the working directory after exit
+    bool capture_fd3 = false;  // gives the command a pipe as fd 3 for its answer
+    std::string collect_file;  // read from the working directory after exit
     int quiet_ms = 150;
     int rows = 25;
     int cols = 80;
@@ -41,21 +41,21 @@ struct SessionSpec {
 struct Reaction {
     double latency_ms = kNone;  // key written -> last byte; none when nothing came
     std::size_t bytes = 0;
-    std::string sent;           // what actually went to the terminal
-    std::string output;         // only with keep_output
+    std::string sent;    // what actually went to the terminal
+    std::string output;  // only with keep_output
 };
 
 struct SessionResult {
     double frame_ms = kNone;  // fork -> last byte of the first frame
     std::size_t frame_bytes = 0;
-    std::string frame_output;  // only with keep_output
+    std::string frame_output;
     std::vector<Reaction> reactions;
     double exit_ms = kNone;  // last key written -> terminal closed by the child
     double cpu_ms = kNone;
     long peak_rss_kib = -1;
-    int exit_status = -1;  // exit code, or 128 + signal
+    int exit_status = -1;          // exit code, or 128 + signal
     bool app_cursor_keys = false;  // cursor keys went out as ESC O, as the program asked
-    std::string failure;   // why the session could not be measured; empty when fine
+    std::string failure;           // why the session could not be measured; empty when fine
     std::string fd3_output;
     std::optional<std::string> collected;
 };

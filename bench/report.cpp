@@ -106,13 +106,12 @@ std::string render_tables(const std::vector<Tally>& tallies) {
          "Typed char bytes | Esc reaction ms | CPU ms | Peak RSS KiB |\n";
     o << "|---|---|---|---:|---:|---:|---:|---:|---:|---:|\n";
     for (const Tally& t : tallies) {
-        o << "| " << t.subject << " | " << t.right << "/" << t.runs << " | " << statuses(t)
-          << " | " << median_of(t, "first frame") << " | "
-          << median_by_prefix(t, "first frame", Unit::bytes) << " | "
-          << median_by_prefix(t, "typed char", Unit::ms) << " | "
+        o << "| " << t.subject << " | " << t.right << "/" << t.runs << " | " << statuses(t) << " | "
+          << median_of(t, "first frame") << " | " << median_by_prefix(t, "first frame", Unit::bytes)
+          << " | " << median_by_prefix(t, "typed char", Unit::ms) << " | "
           << median_by_prefix(t, "typed char", Unit::bytes) << " | "
-          << median_by_prefix(t, "Esc", Unit::ms) << " | " << median_of(t, "CPU user+sys")
-          << " | " << median_of(t, "peak RSS (VmHWM)") << " |\n";
+          << median_by_prefix(t, "Esc", Unit::ms) << " | " << median_of(t, "CPU user+sys") << " | "
+          << median_of(t, "peak RSS (VmHWM)") << " |\n";
     }
 
     o << "\nEvery metric: median (min–max) over all runs.\n\n";
@@ -122,8 +121,8 @@ std::string render_tables(const std::vector<Tally>& tallies) {
         for (const Metric& m : t.metrics) {
             Stats s = stats_of(m.samples);
             o << "| " << t.subject << " | " << m.name << " | " << unit_name(m.unit) << " | "
-              << fmt(s.median, m.unit) << " | " << fmt(s.min, m.unit) << " | "
-              << fmt(s.max, m.unit) << " | " << s.n << " |\n";
+              << fmt(s.median, m.unit) << " | " << fmt(s.min, m.unit) << " | " << fmt(s.max, m.unit)
+              << " | " << s.n << " |\n";
         }
     }
 
