@@ -34,23 +34,21 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
 
 as_wine wineboot -i >/dev/null 2>&1 || true
 
+# The closing line counts single tests: GoogleTest's and the smoke test's runs.
 passed=0
 failed=0
-check() {
-    local name=$1
-    shift
-    echo "== $name"
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $name"
-    fi
-}
-check "unit tests under Wine" as_wine bash -c 'cd "$HOME" && wine "$0"' "$WORK/bin/unit_tests.exe"
-check "smoke test under Wine" as_wine bash "$WORK/bin/wine_smoke_test.sh" "$WORK/bin/quenda-setup.exe"
+echo "== unit tests under Wine"
+if as_wine bash -c 'cd "$HOME" && wine "$0"' "$WORK/bin/unit_tests.exe" | tee "$WORK/unit.log"; then
+    passed=$((passed + $(tr -d '\r' < "$WORK/unit.log" | sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p')))
+else
+    failed=$((failed + $(tr -d '\r' < "$WORK/unit.log" | sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:$/\1/p' | grep . || echo 1)))
+fi
+echo "== smoke test under Wine"
+as_wine bash "$WORK/bin/wine_smoke_test.sh" "$WORK/bin/quenda-setup.exe" | tee "$WORK/smoke.log" || failed=$((failed + 1))
+passed=$((passed + $(grep -c '^PASS:' "$WORK/smoke.log" || true)))
 echo "windows: $passed passed, $failed failed"
 ((failed == 0))

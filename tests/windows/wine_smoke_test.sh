@@ -24,6 +24,7 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
 
 RUN=""
 fail() {
@@ -149,6 +150,27 @@ expected
   $expected"
 }
 
+cursor_is() { [[ "$("${T[@]}" display-message -p -t "$RUN" '#{cursor_x},#{cursor_y}')" == "$1" ]]; }
+
+# wait_for_form SECONDS: the initial form is shown and takes keys. Wine's
+# console takes the terminal's input only some time after the form is drawn,
+# and a key sent before that can be lost; so Home is sent until the cursor
+# answers (repeating it is harmless), then End puts the cursor back.
+wait_for_form() {
+    wait_for_screen "$(initial_form)" "$1"
+    local deadline=$((SECONDS + 30)) i
+    while :; do
+        type_text $'\e[H'
+        for ((i = 0; i < 20; i++)); do
+            cursor_is 28,4 && break 2
+            sleep 0.1
+        done
+        ((SECONDS < deadline)) || fail "the program never took a key"
+    done
+    type_text $'\e[F'
+    wait_for_row 5 "{B:$(shade 3)}{N:    VESK main directory: }{F:c:/bbs/main/^$(blanks 38)}{B:$(shade 2)}|"
+}
+
 wait_for_exit() {
     local want=$1 status="$WORK/${RUN#quenda:}/status" deadline=$((SECONDS + 10))
     while ((SECONDS < deadline)); do
@@ -185,7 +207,7 @@ hex() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
 
 # The operator's typical run, from the defaults to "Save and exit".
 start typical
-wait_for_screen "$(initial_form)" 60
+wait_for_form 60
 keys BSpace BSpace BSpace BSpace BSpace
 wait_for_row 5 "{B:$(shade 3)}{N:    VESK main directory: }{F:c:/bbs/^$(blanks 43)}{B:$(shade 2)}|"
 type_text "games"
@@ -210,7 +232,7 @@ echo "PASS: typical run"
 # Typed α (224) and ä are characters of code page 437, never a key prefix;
 # Home, End and Delete edit; a lone Esc and a key Wine cannot name change nothing.
 start characters
-wait_for_screen "$(initial_form)" 30
+wait_for_form 30
 type_text "αHä"
 wait_for_row 5 "{B:$(shade 3)}{N:    VESK main directory: }{F:c:/bbs/main/αHä^$(blanks 35)}{B:$(shade 2)}|"
 type_text $'\e[H'  # Home as tmux's terminal sends it
@@ -237,7 +259,7 @@ echo "PASS: code page 437 characters and editing keys"
 # the message follows on standard output and the status is 0.
 mkdir -p "$WORK/disk_error/quenda.cfg"
 start disk_error
-wait_for_screen "$(initial_form)" 30
+wait_for_form 30
 keys Up
 keys Up
 wait_for_row 20 "{B:$(shade 24)}{P:^[       Save and exit       ]}{B:$(shade 27)}|"
