@@ -17,8 +17,9 @@ enum class Outcome { saved, try_in_place, failed };
 bool write_all(int fd, const unsigned char* bytes, size_t size, bool positioned) {
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = positioned ? pwrite(fd, bytes + done, size - done, static_cast<off_t>(done))
-                                     : write(fd, bytes + done, size - done);
+        const ssize_t n = positioned
+                              ? pwrite(fd, bytes + done, size - done, static_cast<off_t>(done))
+                              : write(fd, bytes + done, size - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         done += static_cast<size_t>(n);
@@ -28,12 +29,13 @@ bool write_all(int fd, const unsigned char* bytes, size_t size, bool positioned)
 
 // Writes a new file beside the old one and renames it over, so a reader sees
 // either the old record or the new one, never a mix.
-Outcome replace_through_temporary(const unsigned char (&bytes)[CONFIG_SIZE], const struct stat* old) {
+Outcome replace_through_temporary(const unsigned char (&bytes)[CONFIG_SIZE],
+                                  const struct stat* old) {
     char temp[64];
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        std::snprintf(temp, sizeof temp, ".%s.%ld-%d", CONFIG_FILE_NAME, static_cast<long>(getpid()),
-                      attempt);
+        std::snprintf(temp, sizeof temp, ".%s.%ld-%d", CONFIG_FILE_NAME,
+                      static_cast<long>(getpid()), attempt);
         fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) return Outcome::try_in_place;
     }
@@ -81,8 +83,11 @@ bool is_symbolic_link(const char* name) {
 int open_gate() {
     int fd = open(CONFIG_FILE_NAME, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT && is_symbolic_link(CONFIG_FILE_NAME)) {
-        // A dangling link: create its target rather than replace the link.
+        // A dangling link: create its target rather than replace the link. A
+        // target that cannot be created is a file we cannot write, not a
+        // missing one.
         fd = open(CONFIG_FILE_NAME, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd < 0) config_disk_error();
     }
     if (fd < 0 && errno != ENOENT) config_disk_error();
     return fd;
@@ -135,10 +140,19 @@ void save_config() {
     sigset_t block;
     sigset_t previous;
     sigemptyset(&block);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGWINCH, SIGCONT}) sigaddset(&block, sig);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGWINCH, SIGCONT})
+        sigaddset(&block, sig);
     sigprocmask(SIG_BLOCK, &block, &previous);
+    // Under a file size limit a write would kill us halfway, temporary file and
+    // all; ignored, the write fails with EFBIG and is handled like a full disk.
+    struct sigaction ignore {};
+    struct sigaction previous_xfsz {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGXFSZ, &ignore, &previous_xfsz);
     const int gate = open_gate();
     save_record(gate);
     if (gate >= 0) close(gate);
+    sigaction(SIGXFSZ, &previous_xfsz, nullptr);
     sigprocmask(SIG_SETMASK, &previous, nullptr);
 }

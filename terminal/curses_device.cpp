@@ -60,31 +60,71 @@ int input_len = 0;
 Cell shown[SCREEN_ROWS][SCREEN_COLS];
 bool notice_up = false;
 
+// Bytes that give the screen back, prepared ahead so that a signal handler can
+// write them without curses. Two copies: a handler always finds a whole one.
+struct LeaveSequence {
+    char bytes[256];
+    size_t len;
+};
+
 // Signal handlers may only use these.
 volatile sig_atomic_t screen_active = 0;
 volatile sig_atomic_t pending_resize = 0;
 volatile sig_atomic_t pending_stop = 0;
 volatile sig_atomic_t pending_continue = 0;
 int wake_pipe[2] = {-1, -1};
-char leave_sequence[256];
-size_t leave_sequence_len = 0;
+LeaveSequence leave_sequences[2];
+volatile sig_atomic_t leave_current = 0;
 
 constexpr int ENDING_SIGNALS[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
 
-void append_cap(const char* name) {
-    char* cap = tigetstr(const_cast<char*>(name));
-    if (cap == nullptr || cap == reinterpret_cast<char*>(-1)) return;
-    const size_t len = std::strlen(cap);
-    if (leave_sequence_len + len >= sizeof leave_sequence) return;
-    std::memcpy(leave_sequence + leave_sequence_len, cap, len);
-    leave_sequence_len += len;
+// A terminfo string, or null where the terminal has none.
+const char* capability(const char* name) {
+    const char* cap = tigetstr(const_cast<char*>(name));
+    return cap == reinterpret_cast<char*>(-1) ? nullptr : cap;
+}
+
+// Padding ("$<2>") means something to tputs only; written as it stands it
+// would appear on the screen.
+void append_without_padding(LeaveSequence& seq, const char* cap) {
+    if (cap == nullptr) return;
+    for (const char* p = cap; *p != '\0'; ++p) {
+        const char* pad_end = p[0] == '$' && p[1] == '<' ? std::strchr(p, '>') : nullptr;
+        if (pad_end != nullptr) {
+            p = pad_end;
+        } else if (seq.len + 1 < sizeof seq.bytes) {
+            seq.bytes[seq.len++] = *p;
+        }
+    }
+}
+
+// Redone whenever the size changes: without a screen of our own to leave, the
+// cursor goes below the form, as endwin does, so the shell starts on a clean line.
+void prepare_leave_sequence() {
+    LeaveSequence& seq = leave_sequences[1 - leave_current];
+    seq.len = 0;
+    append_without_padding(seq, capability("rmacs"));
+    append_without_padding(seq, capability("sgr0"));
+    append_without_padding(seq, capability("cnorm"));
+    const char* rmcup = capability("rmcup");
+    const char* cup = capability("cup");
+    if (rmcup == nullptr && cup != nullptr) {
+        append_without_padding(seq, tiparm(cup, LINES - 1, 0));
+        append_without_padding(seq, "\r\n");
+    }
+    append_without_padding(seq, rmcup);
+    leave_current = 1 - leave_current;
 }
 
 // Async-signal-safe: puts the terminal back without touching curses state.
+// A job in the background leaves the terminal alone: it belongs to the shell
+// then, and changing its modes would stop us with SIGTTOU.
 void restore_terminal_now() {
     if (!screen_active) return;
     screen_active = 0;
-    ssize_t ignored = write(tty_fd, leave_sequence, leave_sequence_len);
+    if (tcgetpgrp(tty_fd) != getpgrp()) return;
+    const LeaveSequence& seq = leave_sequences[leave_current];
+    ssize_t ignored = write(tty_fd, seq.bytes, seq.len);
     (void)ignored;
     tcsetattr(tty_fd, TCSANOW, &shell_mode);
 }
@@ -122,22 +162,27 @@ void on_continue(int) {
     wake_main_loop();
 }
 
+// SA_RESTART keeps curses' own writes from failing half-way with EINTR; poll
+// still returns early, which is what wakes the key loop.
 void install(int sig, void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(sig, &action, nullptr);
 }
 
+// An ignored signal stays ignored, as under nohup or a shell without job control.
+void install_unless_ignored(int sig, void (*handler)(int)) {
+    struct sigaction old {};
+    sigaction(sig, nullptr, &old);
+    if (old.sa_handler != SIG_IGN) install(sig, handler);
+}
+
 void install_handlers() {
-    for (int sig : ENDING_SIGNALS) {
-        struct sigaction old {};
-        sigaction(sig, nullptr, &old);
-        // An ignored signal stays ignored, as under nohup.
-        if (old.sa_handler != SIG_IGN) install(sig, on_ending_signal);
-    }
+    for (int sig : ENDING_SIGNALS) install_unless_ignored(sig, on_ending_signal);
     install(SIGWINCH, on_resize);
-    install(SIGTSTP, on_stop);
+    install_unless_ignored(SIGTSTP, on_stop);
     install(SIGCONT, on_continue);
 }
 
@@ -237,13 +282,17 @@ void forget_shown() {
     clearok(curscr, TRUE);
 }
 
+// Drawn afresh each time: the size it quotes may have changed. Lines are cut
+// to the width so a narrow terminal does not wrap one over the other.
 void show_size_notice() {
     werase(stdscr);
-    mvwaddstr(stdscr, 0, 0, "quenda-setup needs a terminal of at least 80x25.");
-    char line[64];
+    char line[96];
+    std::snprintf(line, sizeof line, "quenda-setup needs a terminal of at least %dx%d.", SCREEN_COLS,
+                  SCREEN_ROWS);
+    mvwaddnstr(stdscr, 0, 0, line, COLS);
     std::snprintf(line, sizeof line, "This one is %dx%d: please enlarge it.", COLS, LINES);
-    mvwaddstr(stdscr, 1, 0, line);
-    wmove(stdscr, 2, 0);
+    mvwaddnstr(stdscr, 1, 0, line, COLS);
+    wmove(stdscr, LINES > 2 ? 2 : LINES - 1, 0);
     notice_up = true;
 }
 
@@ -253,15 +302,26 @@ void refresh_size() {
         resizeterm(size.ws_row, size.ws_col);
     }
     forget_shown();
+    prepare_leave_sequence();
 }
 
 // Leaves the screen while stopped, as a shell job should, and redraws on return.
 void suspend(const Grid& grid) {
+    pending_continue = 0;
     endwin();
     screen_active = 0;
-    signal(SIGTSTP, SIG_DFL);
-    raise(SIGTSTP);
-    install(SIGTSTP, on_stop);
+    // When the stop went to the whole job, the shell may have taken the
+    // terminal back before endwin was done: endwin was then stopped by SIGTTOU
+    // and has just been continued by fg. Stopping again would need a second fg.
+    if (!pending_continue) {
+        signal(SIGTSTP, SIG_DFL);
+        raise(SIGTSTP);
+        install(SIGTSTP, on_stop);
+    }
+    // The modes the shell hands back now are the ones to restore at the end,
+    // as the operator may have changed them while we were stopped.
+    tcgetattr(tty_fd, &shell_mode);
+    def_shell_mode();
     screen_active = 1;
     refresh_size();
     device_present(grid);
@@ -273,8 +333,8 @@ void handle_wakeups(const Grid& grid) {
     }
     if (pending_stop) {
         pending_stop = 0;
-        pending_continue = 0;
         suspend(grid);
+        pending_continue = 0;  // suspend has redrawn already
     }
     if (pending_resize || pending_continue) {
         pending_resize = 0;
@@ -305,30 +365,55 @@ void write_row_as_text(const Cell (&cells)[SCREEN_COLS]) {
     (void)ignored;
 }
 
+// Why TERM cannot show the form, or null. Asked of terminfo before newterm,
+// whose failure leaks memory and leaves the terminal's modes changed.
+const char* terminal_type_problem() {
+    int found = 0;
+    if (setupterm(nullptr, tty_fd, &found) != OK || found != 1) {
+        return "is not known here; set TERM to the type of your terminal.";
+    }
+    // Without cursor addressing (TERM=dumb) the form would come out as a
+    // stream of text.
+    const bool places_cursor = capability("cup") != nullptr;
+    del_curterm(cur_term);
+    return places_cursor ? nullptr : "cannot place the cursor; the form needs a full-screen terminal.";
+}
+
+// Nothing is left to flush, and exit handlers (a sanitizer's leak check among
+// them) have been seen to spin forever once the terminal is gone.
 [[noreturn]] void terminal_lost(const Grid& grid) {
     device_close(grid, false);
-    std::exit(EXIT_NO_TERMINAL);
+    _exit(EXIT_NO_TERMINAL);
 }
 
 }  // namespace
 
 bool device_open(const char** why) {
+    static char message[160];
     std::setlocale(LC_ALL, "");
     tty_fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (tty_fd < 0 || tcgetattr(tty_fd, &shell_mode) != 0) {
-        *why = "no controlling terminal";
+        *why = "there is no terminal to show the form on (no controlling terminal); "
+               "run it from an interactive terminal or an SSH session with a terminal.";
         return false;
     }
     if (pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        *why = "cannot create a pipe";
+        *why = "cannot create a pipe.";
         return false;
     }
     tty_file = fdopen(tty_fd, "r+");
     // Our handlers go in first so that ncurses does not install its own.
     install_handlers();
+    const char* term = std::getenv("TERM");
+    if (term == nullptr || *term == '\0') term = "(unset)";
+    if (const char* problem = terminal_type_problem()) {
+        std::snprintf(message, sizeof message, "the terminal type TERM=%.40s %s", term, problem);
+        *why = message;
+        return false;
+    }
     term_screen = tty_file != nullptr ? newterm(nullptr, tty_file, tty_file) : nullptr;
     if (term_screen == nullptr) {
-        *why = "the terminal type in TERM is unknown";
+        *why = "the terminal cannot be set up.";
         return false;
     }
     set_term(term_screen);
@@ -339,9 +424,7 @@ bool device_open(const char** why) {
     curs_set(1);
     monochrome = !has_colors() || (std::getenv("NO_COLOR") != nullptr && *std::getenv("NO_COLOR"));
     if (!monochrome) start_color();
-    append_cap("sgr0");
-    append_cap("cnorm");
-    append_cap("rmcup");
+    prepare_leave_sequence();
     choose_glyphs();
     prepare_decoder();
     forget_shown();
@@ -351,7 +434,7 @@ bool device_open(const char** why) {
 
 void device_present(const Grid& grid) {
     if (COLS < SCREEN_COLS || LINES < SCREEN_ROWS) {
-        if (!notice_up) show_size_notice();
+        show_size_notice();
         wrefresh(stdscr);
         return;
     }
@@ -375,15 +458,24 @@ void device_present(const Grid& grid) {
 
 KeyCode device_read_key(const Grid& grid) {
     for (;;) {
+        // While the size notice hides the form, keys wait (in the terminal, or
+        // here) until the form is back rather than act unseen.
+        const bool hold = notice_up;
         // Bytes already read go through the decoder one at a time, so a burst
         // of typing never overruns its small queue.
-        while (input_pos < input_len) {
+        while (!hold && input_pos < input_len) {
             key_decoder_feed(decoder, input[input_pos++]);
             if (const KeyCode key = key_decoder_next(decoder)) return key;
         }
-        if (const KeyCode key = key_decoder_next(decoder)) return key;
-        pollfd fds[2] = {{tty_fd, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
-        const int ready = poll(fds, 2, key_decoder_waiting(decoder) ? SEQUENCE_WAIT_MS : -1);
+        if (!hold) {
+            if (const KeyCode key = key_decoder_next(decoder)) return key;
+        }
+        // Held, the terminal is still watched for a hang-up: poll reports one
+        // whatever the events asked for.
+        pollfd fds[2] = {{tty_fd, static_cast<short>(hold ? 0 : POLLIN), 0},
+                         {wake_pipe[0], POLLIN, 0}};
+        const bool waiting = !hold && key_decoder_waiting(decoder);
+        const int ready = poll(fds, 2, waiting ? SEQUENCE_WAIT_MS : -1);
         if (ready < 0) {
             if (errno == EINTR) continue;
             terminal_lost(grid);
@@ -394,6 +486,7 @@ KeyCode device_read_key(const Grid& grid) {
         }
         if (fds[1].revents != 0) handle_wakeups(grid);
         if (fds[0].revents == 0) continue;
+        if (hold) terminal_lost(grid);
         const ssize_t count = read(tty_fd, input, sizeof input);
         if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (count <= 0) terminal_lost(grid);

@@ -4,7 +4,8 @@
 
 #include "grid.h"
 
-// False when there is no terminal to show the screen on; *why then says why.
+// False when there is no terminal to show the screen on; *why then says why,
+// as a sentence for the operator.
 bool device_open(const char** why);
 
 // Makes the terminal show the grid and its cursor.

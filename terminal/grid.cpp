@@ -16,9 +16,9 @@ const Grid& screen_grid() { return grid; }
 
 void open_screen() {
     if (opened) return;
-    const char* why = "no terminal";
+    const char* why = "there is no terminal to show the form on.";
     if (!device_open(&why)) {
-        std::fprintf(stderr, "quenda-setup: %s; it must run in an interactive terminal.\n", why);
+        std::fprintf(stderr, "quenda-setup: %s\n", why);
         std::exit(EXIT_NO_TERMINAL);
     }
     opened = true;

@@ -205,6 +205,18 @@ void feed_sequence(KeyDecoder& d, unsigned char byte) {
     feed_ground(d, byte);
 }
 
+// ESC [ [ and one letter. Anything else ends the sequence without being part of
+// it, or an ESC that follows would be swallowed and its sequence leak as text.
+void feed_linux_fkey(KeyDecoder& d, unsigned char byte) {
+    d.state = State::ground;
+    if (byte >= 0x40 && byte <= 0x7E) {
+        emit(d, byte >= 'A' && byte <= 'E' ? KEY_F1 + (byte - 'A') : KEY_UNKNOWN);
+        return;
+    }
+    emit(d, KEY_UNKNOWN);
+    feed_ground(d, byte);
+}
+
 }  // namespace
 
 void key_decoder_init(KeyDecoder& d, bool utf8_input, const char32_t* upper_half) {
@@ -220,10 +232,7 @@ void key_decoder_feed(KeyDecoder& d, unsigned char byte) {
         case State::escape: feed_escape(d, byte); break;
         case State::csi:
         case State::ss3: feed_sequence(d, byte); break;
-        case State::linux_fkey:
-            d.state = State::ground;
-            emit(d, byte >= 'A' && byte <= 'E' ? KEY_F1 + (byte - 'A') : KEY_UNKNOWN);
-            break;
+        case State::linux_fkey: feed_linux_fkey(d, byte); break;
         case State::utf8: feed_utf8_continuation(d, byte); break;
     }
 }

@@ -176,14 +176,14 @@ for number, line in enumerate(sys.stdin.read().split("\n"), start=1):
 ' "$1"
 }
 
-# runs SPEC: expands "B3 N25 F50" to BBBNNN...FFF.
+# runs LAYOUT: expands "B3 N25 F50" to BBBNNN...FFF.
 runs() {
-    local spec out="" part
+    local out="" part
     for part in $1; do out+=$(printf "%${part:1}s" "" | tr ' ' "${part:0:1}"); done
     echo "$out"
 }
 
-# expect_attr_row N SPEC: row N has exactly these colour runs.
+# expect_attr_row N LAYOUT: row N has exactly these colour runs.
 expect_attr_row() {
     local row=$1 want i got
     want=$(runs "$2")
@@ -193,4 +193,303 @@ expect_attr_row() {
         sleep 0.05
     done
     fail "row $row colours: got $got, expected $want"
+}
+
+# ---- Signals, job control, resizes and the raw output ----
+
+# end_session: stops the tmux server (a program still running gets SIGHUP) and
+# forgets the last run, so that one script can run the program several times.
+end_session() {
+    "${T[@]}" kill-server 2>/dev/null || true
+    rm -f "$WORK"/status "$WORK"/stty.* "$WORK"/stdout.txt "$WORK"/output.raw
+}
+
+# program_pid: the pid of the program in the pane (a child of the pane's
+# process or further down), once it has started.
+program_pid() {
+    local i pid queue
+    for ((i = 0; i < 100; i++)); do
+        queue=$("${T[@]}" display-message -p -t e2e '#{pane_pid}' 2>/dev/null || true)
+        while [[ -n "$queue" ]]; do
+            pid=${queue%% *}
+            [[ "$queue" == *" "* ]] && queue=${queue#* } || queue=""
+            if [[ "$(readlink "/proc/$pid/exe" 2>/dev/null)" == "$BIN" ]]; then
+                echo "$pid"
+                return 0
+            fi
+            queue="$queue $(cat /proc/"$pid"/task/*/children 2>/dev/null | tr '\n' ' ')"
+            queue=$(echo $queue)
+        done
+        sleep 0.05
+    done
+    fail "the program is not running in the pane"
+}
+
+# process_gone PID: the process has ended (a zombie nobody reaps counts as ended).
+process_gone() {
+    local state
+    state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 0
+    [[ -z "$state" || "$state" == Z || "$state" == X ]]
+}
+
+# cpu_per_second PID: clock ticks of CPU the process uses over one second
+# (100 is one core spinning).
+cpu_per_second() {
+    local a b
+    a=$(awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null) || { echo "gone"; return; }
+    sleep 1
+    b=$(awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null) || { echo "gone"; return; }
+    echo $((b - a))
+}
+
+# wait_gone PID [SECONDS]: the process ends within SECONDS (default 1). A
+# survivor is reported with the CPU it burns, to tell a hang from a busy loop.
+wait_gone() {
+    local pid=$1 limit=${2:-1} i
+    for ((i = 0; i < limit * 20; i++)); do
+        process_gone "$pid" && return 0
+        sleep 0.05
+    done
+    fail "process $pid still runs after ${limit}s, using $(cpu_per_second "$pid") CPU ticks a second"
+}
+
+# start_shell: an interactive bash in the pane, in $WORK, prompt "e2e$ ", for
+# job control (a program tmux starts directly sits in an orphaned process group,
+# where the kernel discards SIGTSTP).
+start_shell() {
+    "${T[@]}" new-session -d -s e2e -x 80 -y 25 -c "$WORK" \
+        "env PS1='e2e\$ ' HISTFILE=/dev/null bash --norc --noprofile -i"
+    "${T[@]}" set-option -t e2e status off >/dev/null
+    shell_idle
+}
+
+# shell_idle: the shell waits at an empty prompt on the last line it wrote.
+shell_idle() {
+    local i last
+    for ((i = 0; i < 100; i++)); do
+        last=$(screen_text | sed '/^ *$/d' | tail -n 1)
+        [[ "$last" == 'e2e$' ]] && return 0
+        sleep 0.05
+    done
+    fail "the shell shows no prompt"
+}
+
+# shell_start [VAR=value ...]: from that shell, runs the program in $WORK with
+# this environment, as start does: tty settings in stty.before and stty.after,
+# standard output in stdout.txt, the status in status. The program and the
+# commands after it form one job (a subshell), so the settings after it are
+# taken before the shell applies its own.
+shell_start() {
+    local env_args="" assignment
+    for assignment in "$@"; do env_args+=" $(printf '%q' "$assignment")"; done
+    type_text "stty -g > stty.before; (env$env_args $(printf '%q' "$BIN") > stdout.txt; "
+    type_text 'echo $? > status; stty -g > stty.after)'
+    keys Enter
+}
+
+# shell_start_alone [VAR=value ...]: the same with the program as the job on
+# its own, as an operator starts it, so that a stop sent to it stops the job;
+# once it has ended, shell_finish takes the status and the settings after it
+# (as the shell has left them by then).
+shell_start_alone() {
+    local env_args="" assignment
+    for assignment in "$@"; do env_args+=" $(printf '%q' "$assignment")"; done
+    type_text "stty -g > stty.before; env$env_args $(printf '%q' "$BIN") > stdout.txt"
+    keys Enter
+}
+
+shell_finish() {
+    shell_idle
+    type_text 'echo $? > status; stty -g > stty.after'
+    keys Enter
+}
+
+# record_output: from now on every byte the pane's program writes collects in
+# $WORK/output.raw, as it was written.
+record_output() {
+    "${T[@]}" pipe-pane -t e2e -o "cat >> $(printf '%q' "$WORK/output.raw")"
+}
+
+# pane_rows [looks]: the pane as a terminal shows it, one line per row, each
+# exactly as wide as the pane; line-drawing characters as their Unicode shapes
+# (the checker board as ▒). With "looks", one letter per cell instead: the
+# colour letters of attr_row (N B F H T O P, a bold 3x counting as bright 9x),
+# d no attributes, r reverse video (bold or not), u underline, b bold alone,
+# ? anything else; a blank by its background alone. Parsed with awk, byte by byte: a cell starts at every byte
+# that is not a UTF-8 continuation byte.
+pane_rows() {
+    local width
+    width=$("${T[@]}" display-message -p -t e2e '#{pane_width}')
+    "${T[@]}" capture-pane -p -e -N -t e2e | LC_ALL=C awk -v width="$width" -v mode="${1:-text}" '
+function reset() { fg = "39"; bg = "49"; bold = 0; rev = 0; und = 0; other = 0 }
+function look(   f) {
+    f = fg
+    if (bold && f ~ /^3[0-7]$/) f = "9" substr(f, 2, 1)
+    if (other) return "?"
+    if (rev) return "r"
+    if (und) return "u"
+    if (f == "39" && bg == "49") return bold ? "b" : "d"
+    return ((f "/" bg) in colour) ? colour[f "/" bg] : "?"
+}
+function sgr(params,   codes, n, i, c) {
+    if (params == "") params = "0"
+    n = split(params, codes, ";")
+    for (i = 1; i <= n; i++) {
+        c = codes[i]
+        if (c == "" || c == "0") reset()
+        else if (c == "1") bold = 1
+        else if (c == "22") bold = 0
+        else if (c == "4") und = 1
+        else if (c == "24") und = 0
+        else if (c == "7") rev = 1
+        else if (c == "27") rev = 0
+        else if (c == "38" || c == "48") {
+            if (c == "38") fg = "x"; else bg = "x"
+            i += (codes[i + 1] == "5") ? 2 : 4
+        }
+        else if (c ~ /^[39][0-9]$/) fg = c
+        else if (c ~ /^4[0-9]$/) bg = c
+        else other = 1
+    }
+}
+BEGIN {
+    for (i = 1; i < 256; i++) ord[sprintf("%c", i)] = i
+    n = split("` a f g j k l m n o p q r s t u v w x y z { | } ~ 0 h + , - .", from, " ")
+    split("◆ ▒ ° ± ┘ ┐ ┌ └ ┼ ⎺ ⎻ ─ ⎼ ⎽ ├ ┤ ┴ ┬ │ ≤ ≥ π ≠ £ · █ ░ → ← ↑ ↓", to, " ")
+    for (i = 1; i <= n; i++) acs[from[i]] = to[i]
+    split("30/47 N 34/47 B 97/44 F 97/46 H 97/42 T 30/46 O 37/40 P", pairs, " ")
+    for (i = 1; i < 14; i += 2) {
+        colour[pairs[i]] = pairs[i + 1]
+        bgof[pairs[i + 1]] = substr(pairs[i], 4, 2)
+    }
+    split("47 N 44 F 46 O 42 T 40 P", pairs, " ")
+    for (i = 1; i < 10; i += 2) bybg[pairs[i]] = pairs[i + 1]
+    reset()
+    charset = 0
+}
+{
+    line = $0; text = ""; looks = ""; cells = 0; len = length(line); i = 1; last = ""
+    while (i <= len) {
+        c = substr(line, i, 1)
+        if (c == "\033") {
+            # A control sequence: parameters up to a final byte; only SGR counts.
+            j = i + 2
+            while (j <= len && substr(line, j, 1) !~ /[@-~]/) j++
+            if (substr(line, j, 1) == "m") sgr(substr(line, i + 2, j - i - 2))
+            i = j + 1
+            continue
+        }
+        if (c == "\016" || c == "\017") { charset = (c == "\016"); i++; continue }
+        if (ord[c] >= 128 && ord[c] < 192) { text = text c; i++; continue }
+        cells++
+        l = look()
+        # A blank shows its background only: terminals and curses are free to
+        # send it with any foreground.
+        if (c == " " && l == "?" && !other) l = (bgof[last] == bg) ? last : ((bg in bybg) ? bybg[bg] : "?")
+        looks = looks l
+        last = l
+        text = text ((charset && (c in acs)) ? acs[c] : c)
+        i++
+    }
+    # Cells cleared to the line end are not in the capture: they are blank in
+    # the colours then in force.
+    for (; cells < width; cells++) { text = text " "; looks = looks look() }
+    print (mode == "looks" ? looks : text)
+}'
+}
+
+# pane_row N [looks]: one row of pane_rows.
+pane_row() { pane_rows "${2:-text}" | sed -n "${1}p"; }
+
+# expect_row N TEXT: polls until row N is exactly TEXT, all cells included.
+expect_row() {
+    local row=$1 want=$2 i got
+    for ((i = 0; i < 60; i++)); do
+        got=$(pane_row "$row")
+        [[ "$got" == "$want" ]] && return 0
+        sleep 0.05
+    done
+    fail "row $row is '$got', expected '$want'"
+}
+
+# expect_looks N LAYOUT: polls until row N has exactly these runs of looks
+# (LAYOUT as for runs, e.g. "B3 N25 H12 F38 B2").
+expect_looks() {
+    local row=$1 want i got
+    want=$(runs "$2")
+    for ((i = 0; i < 60; i++)); do
+        got=$(pane_row "$row" looks)
+        [[ "$got" == "$want" ]] && return 0
+        sleep 0.05
+    done
+    fail "row $row looks $got, expected $want"
+}
+
+# expect_pane TEXT WHAT [looks]: polls until pane_rows (with looks, its looks)
+# gives exactly TEXT.
+expect_pane() {
+    local want=$1 what=$2 mode=${3:-text} i got
+    for ((i = 0; i < 60; i++)); do
+        got=$(pane_rows "$mode")
+        [[ "$got" == "$want" ]] && return 0
+        sleep 0.05
+    done
+    diff <(echo "$want") <(echo "$got") >&2 || true
+    fail "$what: the pane is not as expected (diff above: < expected, > now)"
+}
+
+# snapshot: the whole pane, its looks and the cursor, to compare later.
+snapshot() {
+    pane_rows
+    pane_rows looks
+    "${T[@]}" display-message -p -t e2e 'cursor #{cursor_x},#{cursor_y}'
+}
+
+# expect_snapshot SNAPSHOT WHAT: polls until the pane is back to SNAPSHOT.
+expect_snapshot() {
+    local want=$1 what=$2 i got
+    for ((i = 0; i < 60; i++)); do
+        got=$(snapshot)
+        [[ "$got" == "$want" ]] && return 0
+        sleep 0.05
+    done
+    diff <(echo "$want") <(echo "$got") >&2 || true
+    fail "$what: the pane differs from before (diff above: < before, > now)"
+}
+
+# resize COLS ROWS: the pane's window takes this size (the program gets SIGWINCH).
+resize() { "${T[@]}" resize-window -t e2e -x "$1" -y "$2"; }
+
+# record_bytes MAIN EDITOR FLAGS_HEX: the 165 bytes of a quenda.cfg with these
+# directories (code page 437 bytes as \xNN escapes), aux value 0x1234 and these
+# flags.
+record_bytes() {
+    local dir
+    printf '\x89\x63\x34\x12'
+    for dir in "$1" "$2"; do
+        printf '%b' "$dir" > "$WORK/field"
+        cat "$WORK/field"
+        head -c $((80 - $(stat -c %s "$WORK/field"))) /dev/zero
+    done
+    printf "\\x$3"
+    rm -f "$WORK/field"
+}
+
+# write_record MAIN EDITOR FLAGS_HEX: that record as quenda.cfg, and a copy in
+# $WORK/original to compare with later.
+write_record() {
+    record_bytes "$@" > "$WORK/quenda.cfg"
+    cp "$WORK/quenda.cfg" "$WORK/original"
+}
+
+# expect_saved MAIN EDITOR FLAGS_HEX: quenda.cfg is now that record.
+expect_saved() {
+    record_bytes "$@" > "$WORK/expected"
+    cmp -s "$WORK/expected" "$WORK/quenda.cfg" ||
+        fail "quenda.cfg is $(xxd -p "$WORK/quenda.cfg" | tr -d '\n'), expected $(xxd -p "$WORK/expected" | tr -d '\n')"
+}
+
+# file_untouched: quenda.cfg is byte for byte what write_record wrote.
+file_untouched() {
+    cmp -s "$WORK/original" "$WORK/quenda.cfg" || fail "quenda.cfg changed"
 }

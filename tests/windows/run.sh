@@ -2,14 +2,14 @@
 # The Windows console build: cross-compiles it with mingw-w64 into build-win,
 # then runs its unit tests and the end-to-end smoke test under Wine, in a
 # private Wine prefix that is removed afterwards.
-# Needs: cmake ninja-build g++-mingw-w64-x86-64 googletest wine64 tmux python3.
+# Needs: cmake make g++-mingw-w64-x86-64 googletest wine wine64 tmux python3.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD="$ROOT/build-win"
 
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DWARNINGS_AS_ERRORS=ON
-cmake --build "$BUILD" --parallel
+cmake --build "$BUILD" --parallel "$(nproc)"
 
 WORK=$(mktemp -d)
 # Root may write read-only files, under Wine too: run Wine as an unprivileged

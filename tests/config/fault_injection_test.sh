@@ -1,0 +1,320 @@
+#!/usr/bin/env bash
+# Breaks the all-or-nothing save from outside and checks what is left: either
+# the old file byte for byte and the disk error with status 0, or, where the
+# save may fall back to writing in place, the new record and status 1. Never a
+# temporary file left behind.
+#
+# usage: fault_injection_test.sh path/to/save_once GROUP
+#   syscalls  write, fsync and rename failures and signals, injected with strace
+#   disk      a full disk, a read-only file system and a bind mount (root, mount namespace)
+#   limits    a file size limit of zero
+#   access    immutable files and directories, and a directory the user may not write
+# Exits 77 when the group's facility is missing on this machine.
+set -uo pipefail
+
+SAVE_ONCE=$(realpath "${1:?usage: $0 path/to/save_once GROUP}")
+GROUP=${2:?usage: $0 path/to/save_once GROUP}
+ROOT=$(mktemp -d)
+chmod 755 "$ROOT"
+FAILED=0
+CASE=""
+DIR=""
+
+cleanup() {
+    chattr -R -i "$ROOT" 2>/dev/null
+    rm -rf "$ROOT"
+}
+trap cleanup EXIT
+
+skip() {
+    echo "SKIP: $GROUP: $*"
+    exit 77
+}
+
+fail() {
+    echo "FAIL: $CASE: $*" >&2
+    FAILED=1
+}
+
+# The record before the save: a foreign magic and a main directory without its
+# "/", so a save always changes the file, with bytes after the NULs and flag
+# bits 2..7 that must come through.
+field() { { printf "$1"; head -c 80 /dev/zero; } | head -c 80; }
+{ printf '\x34\x12\x07\x85'; field 'c:/bbs\0\0tail'; field 'd:/q\x94/\0\x01\x02'; printf '\xa6'; } > "$ROOT/old"
+{ printf '\x89\x63\x07\x85'; field 'c:/bbs/\0tail'; field 'd:/q\x94/\0\x01\x02'; printf '\xa6'; } > "$ROOT/new"
+OLD=$ROOT/old
+NEW=$ROOT/new
+[[ $(stat -c %s "$OLD") == 165 && $(stat -c %s "$NEW") == 165 ]] || { echo "bad test records" >&2; exit 1; }
+DISK_ERROR=$'\nDisk error, cannot save quenda.cfg.'
+
+# begin NAME [old|empty|none]: a fresh directory with quenda.cfg as given.
+begin() {
+    CASE=$1
+    DIR=$ROOT/$CASE
+    mkdir "$DIR"
+    case ${2:-old} in
+        old) cp "$OLD" "$DIR/quenda.cfg" ;;
+        empty) : > "$DIR/quenda.cfg" ;;
+        none) ;;
+    esac
+}
+
+# run [COMMAND...]: save_once in $DIR under COMMAND; sets RC, OUT holds stdout.
+OUT=$ROOT/stdout
+run() {
+    # The subshell reaps the command, so a death by signal is not announced.
+    (
+        cd "$DIR" && "$@" "$SAVE_ONCE" > "$OUT" 2> "$ROOT/stderr"
+        echo $? > "$ROOT/rc"
+    ) 2> /dev/null
+    RC=$(cat "$ROOT/rc")
+}
+
+# under_strace INJECTIONS...: run with each -e inject=..., the calls logged to
+# $LOG with file names so a test can tell which file a failure hit.
+LOG=$ROOT/strace.log
+under_strace() {
+    local args=(-f -y -qq -o "$LOG")
+    local injection
+    for injection in "$@"; do args+=(-e "inject=$injection"); done
+    # Signals the caller ignores would be ignored by the save too.
+    run env --default-signal=INT,TERM,HUP strace "${args[@]}"
+}
+
+expect_saved() {
+    [[ $RC == 1 ]] || fail "status $RC, expected 1 (saved); stderr: $(cat "$ROOT/stderr")"
+    [[ ! -s $OUT ]] || fail "unexpected output: $(cat "$OUT")"
+    cmp -s "${1:-$DIR/quenda.cfg}" "$NEW" || fail "quenda.cfg is not the new record: $(xxd -p "${1:-$DIR/quenda.cfg}" | tr -d '\n')"
+}
+
+# expect_refused [old|empty|none]: the disk error, and quenda.cfg as it was.
+expect_refused() {
+    [[ $RC == 0 ]] || fail "status $RC, expected 0 (disk error); stderr: $(cat "$ROOT/stderr")"
+    [[ "$(cat "$OUT"; echo .)" == "$DISK_ERROR." ]] || fail "stdout is '$(cat "$OUT")'"
+    case ${1:-old} in
+        old) cmp -s "$DIR/quenda.cfg" "$OLD" || fail "the old file changed" ;;
+        empty) [[ -f $DIR/quenda.cfg && ! -s $DIR/quenda.cfg ]] || fail "the empty file changed" ;;
+        none) [[ ! -e $DIR/quenda.cfg ]] || fail "quenda.cfg was created" ;;
+    esac
+}
+
+# expect_entries NAME...: the directory holds exactly these names.
+expect_entries() {
+    local want got
+    want=$(printf '%s\n' "$@" | sort)
+    got=$(ls -A "$DIR" | sort)
+    [[ $got == "$want" ]] || fail "directory holds [$(echo $got)], expected [$(echo $want)]"
+}
+
+expect_logged() {
+    grep -Eq -- "$1" "$LOG" || fail "strace log lacks /$1/"
+}
+
+TEMP='\.quenda\.cfg\.[0-9]+-[0-9]+'
+
+group_syscalls() {
+    command -v strace > /dev/null || skip "strace is not installed"
+    strace -o /dev/null true 2> /dev/null || skip "strace cannot trace here"
+
+    # No room for the temporary file: the old one is overwritten where it is.
+    begin temp-write-fails
+    under_strace write:error=ENOSPC:when=1
+    expect_saved
+    expect_entries quenda.cfg
+    expect_logged "write\([0-9]+<[^>]*/$TEMP>.*ENOSPC.*INJECTED"
+    expect_logged "pwrite64\([0-9]+<[^>]*/quenda.cfg>.* = 165$"
+
+    begin temp-and-in-place-writes-fail
+    under_strace write:error=ENOSPC:when=1 pwrite64:error=ENOSPC
+    expect_refused
+    expect_entries quenda.cfg
+
+    begin temp-fsync-fails
+    under_strace fsync:error=EIO:when=1
+    expect_saved
+    expect_entries quenda.cfg
+    expect_logged "fsync\([0-9]+<[^>]*/$TEMP>.*EIO.*INJECTED"
+
+    begin temp-fsync-and-in-place-write-fail
+    under_strace fsync:error=EIO:when=1 pwrite64:error=EIO
+    expect_refused
+    expect_entries quenda.cfg
+
+    begin rename-fails
+    under_strace rename,renameat,renameat2:error=EIO
+    expect_refused
+    expect_entries quenda.cfg
+
+    begin rename-fails-no-old-file none
+    under_strace rename,renameat,renameat2:error=EIO
+    expect_refused none
+    expect_entries
+
+    # Another device: only overwriting can work.
+    begin rename-crosses-devices
+    under_strace rename,renameat,renameat2:error=EXDEV
+    expect_saved
+    expect_entries quenda.cfg
+
+    # A signal in the middle of the save waits until the save is complete.
+    local sig status
+    for sig in INT:130 TERM:143 HUP:129; do
+        status=${sig#*:}
+        sig=${sig%:*}
+        begin "sig$sig-during-save"
+        under_strace "fsync:signal=SIG$sig:when=1"
+        [[ $RC == "$status" ]] || fail "status $RC, expected $status (SIG$sig after the save)"
+        cmp -s "$DIR/quenda.cfg" "$NEW" || fail "the save did not finish before SIG$sig"
+        expect_entries quenda.cfg
+    done
+}
+
+# The namespace cases need the binary as an argument; run them through this.
+full_disk_case() {
+    local state=$1
+    begin "full-disk-$state" none
+    rm -f "$ROOT/seed" "$ROOT/after" "$ROOT/rc" "$ROOT/listing"
+    case $state in
+        old) cp "$OLD" "$ROOT/seed" ;;
+        empty) : > "$ROOT/seed" ;;
+    esac
+    unshare -m --propagation private sh -ec '
+        mount -t tmpfs -o size=8k tmpfs "$1"
+        cd "$1"
+        if [ -e "$3/seed" ]; then cp "$3/seed" quenda.cfg; fi
+        dd if=/dev/zero of=fill bs=1k count=64 2>/dev/null || true
+        rc=0; "$2" > "$3/stdout" || rc=$?; echo $rc > "$3/rc"
+        ls -A > "$3/listing"
+        if [ -e quenda.cfg ]; then cp quenda.cfg "$3/after"; fi' \
+        sh "$DIR" "$SAVE_ONCE" "$ROOT" 2> "$ROOT/stderr" || fail "namespace: $(cat "$ROOT/stderr")"
+    RC=$(cat "$ROOT/rc" 2> /dev/null)
+}
+
+group_disk() {
+    [[ $(id -u) == 0 ]] || skip "mounting needs root"
+    unshare -m --propagation private true 2> /dev/null || skip "no mount namespaces here"
+
+    # The old record on a full disk: no room for a second copy, so it is
+    # overwritten where it stands.
+    full_disk_case old
+    expect_saved "$ROOT/after"
+    [[ $(cat "$ROOT/listing" | sort | tr '\n' ' ') == "fill quenda.cfg " ]] || fail "left: $(cat "$ROOT/listing")"
+
+    # An empty file or none: nothing can be written at all.
+    local state
+    for state in empty none; do
+        full_disk_case $state
+        [[ $RC == 0 ]] || fail "status $RC, expected 0 (disk error)"
+        [[ "$(cat "$OUT"; echo .)" == "$DISK_ERROR." ]] || fail "stdout is '$(cat "$OUT")'"
+        if [[ $state == empty ]]; then
+            [[ -f $ROOT/after && ! -s $ROOT/after ]] || fail "the empty file changed"
+            [[ $(sort "$ROOT/listing" | tr '\n' ' ') == "fill quenda.cfg " ]] || fail "left: $(cat "$ROOT/listing")"
+        else
+            [[ ! -e $ROOT/after ]] || fail "quenda.cfg was created"
+            [[ $(sort "$ROOT/listing" | tr '\n' ' ') == "fill " ]] || fail "left: $(cat "$ROOT/listing")"
+        fi
+    done
+
+    # A file mounted over quenda.cfg cannot be renamed over (EBUSY); the mounted
+    # file is overwritten instead and the file underneath is untouched.
+    begin bind-mounted
+    cp "$OLD" "$ROOT/mounted"
+    echo underneath > "$DIR/quenda.cfg"
+    unshare -m --propagation private sh -ec '
+        mount --bind "$3/mounted" "$1/quenda.cfg"
+        cd "$1"
+        rc=0; "$2" > "$3/stdout" || rc=$?; echo $rc > "$3/rc"' \
+        sh "$DIR" "$SAVE_ONCE" "$ROOT" 2> "$ROOT/stderr" || fail "namespace: $(cat "$ROOT/stderr")"
+    RC=$(cat "$ROOT/rc" 2> /dev/null)
+    expect_saved "$ROOT/mounted"
+    [[ $(cat "$DIR/quenda.cfg") == underneath ]] || fail "the file under the mount changed"
+    expect_entries quenda.cfg
+
+    # A read-only file system refuses even root.
+    begin read-only-fs none
+    unshare -m --propagation private sh -ec '
+        mount -t tmpfs tmpfs "$1"
+        cp "$3/old" "$1/quenda.cfg"
+        mount -o remount,ro "$1"
+        cd "$1"
+        rc=0; "$2" > "$3/stdout" || rc=$?; echo $rc > "$3/rc"
+        cp quenda.cfg "$3/after"
+        ls -A > "$3/listing"' \
+        sh "$DIR" "$SAVE_ONCE" "$ROOT" 2> "$ROOT/stderr" || fail "namespace: $(cat "$ROOT/stderr")"
+    RC=$(cat "$ROOT/rc" 2> /dev/null)
+    [[ $RC == 0 ]] || fail "status $RC, expected 0 (disk error)"
+    [[ "$(cat "$OUT"; echo .)" == "$DISK_ERROR." ]] || fail "stdout is '$(cat "$OUT")'"
+    cmp -s "$ROOT/after" "$OLD" || fail "the old file changed"
+    [[ $(cat "$ROOT/listing") == quenda.cfg ]] || fail "left: $(cat "$ROOT/listing")"
+}
+
+group_limits() {
+    # A limit of zero bytes: no write to a file can succeed, whether the limit
+    # signal is left to kill or ignored.
+    local how
+    for how in default ignored; do
+        begin "file-size-limit-$how"
+        local trap_cmd=""
+        [[ $how == ignored ]] && trap_cmd='trap "" XFSZ;'
+        (cd "$DIR" && bash -c "ulimit -f 0; $trap_cmd exec \"\$0\"" "$SAVE_ONCE" | cat > "$OUT")
+        RC=${PIPESTATUS[0]}
+        expect_refused
+        expect_entries quenda.cfg
+
+        begin "file-size-limit-$how-no-old-file" none
+        (cd "$DIR" && bash -c "ulimit -f 0; $trap_cmd exec \"\$0\"" "$SAVE_ONCE" | cat > "$OUT")
+        RC=${PIPESTATUS[0]}
+        expect_refused none
+        expect_entries
+    done
+}
+
+group_access() {
+    local inode
+    # Immutable as root's way of "read-only": the file refuses the gate...
+    if [[ $(id -u) == 0 ]] && begin immutable-file && chattr +i "$DIR/quenda.cfg" 2> /dev/null; then
+        run
+        chattr -i "$DIR/quenda.cfg"
+        expect_refused
+        expect_entries quenda.cfg
+
+        # ...the directory refuses the temporary file, so the file is
+        # overwritten where it stands.
+        begin immutable-directory
+        inode=$(stat -c %i "$DIR/quenda.cfg")
+        chattr +i "$DIR"
+        run
+        chattr -i "$DIR"
+        expect_saved
+        [[ $(stat -c %i "$DIR/quenda.cfg") == "$inode" ]] || fail "quenda.cfg was replaced"
+        expect_entries quenda.cfg
+    else
+        echo "note: chattr +i is not available here; the immutable cases did not run"
+    fi
+
+    # A directory the user may not write, holding a file the user may write.
+    local as_user=()
+    if [[ $(id -u) == 0 ]]; then
+        command -v setpriv > /dev/null || skip "setpriv is not installed"
+        as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+        cp "$SAVE_ONCE" "$ROOT/save_once"
+        chmod 755 "$ROOT/save_once"
+        SAVE_ONCE=$ROOT/save_once
+    fi
+    begin read-only-directory
+    chmod 666 "$DIR/quenda.cfg"
+    chmod 555 "$DIR"
+    inode=$(stat -c %i "$DIR/quenda.cfg")
+    run "${as_user[@]}"
+    chmod 755 "$DIR"
+    expect_saved
+    [[ $(stat -c %i "$DIR/quenda.cfg") == "$inode" ]] || fail "quenda.cfg was replaced"
+    expect_entries quenda.cfg
+}
+
+case $GROUP in
+    syscalls | disk | limits | access) "group_$GROUP" ;;
+    *) echo "unknown group $GROUP" >&2; exit 2 ;;
+esac
+if [[ $FAILED != 0 ]]; then exit 1; fi
+echo "PASS: $GROUP"

@@ -1,0 +1,57 @@
+# The encodings terminals send for the keys the form uses, sent as raw bytes:
+# CSI and SS3 arrows, the Home and End variants, Delete, both Backspace bytes,
+# Shift+arrow; unknown sequences (also ones cut short by the next sequence)
+# are swallowed whole; UTF-8 letters arrive as their code page 437 byte, and
+# α is a letter, not a prefix.
+source "$(dirname "$0")/lib.sh"
+
+# raw COL HEX...: sends the bytes as one write, then expects the cursor at COL.
+raw() {
+    local col=$1
+    shift
+    keys -H "$@"
+    cursor_at "$col" 5
+}
+
+start TERM=xterm-256color LANG=C.UTF-8
+wait_for "VESK main directory: c:/bbs/main/"
+cursor_at 41 5
+raw 40 1b 5b 44          # CSI D, Left
+raw 39 1b 4f 44          # SS3 D
+raw 40 1b 5b 43          # CSI C, Right
+raw 41 1b 4f 43          # SS3 C
+raw 29 1b 5b 48          # CSI H, Home
+raw 41 1b 5b 46          # CSI F, End
+raw 29 1b 4f 48          # SS3 H
+raw 41 1b 4f 46          # SS3 F
+raw 29 1b 5b 31 7e       # CSI 1 ~
+raw 41 1b 5b 34 7e       # CSI 4 ~
+raw 29 1b 5b 37 7e       # CSI 7 ~
+raw 41 1b 5b 38 7e       # CSI 8 ~
+raw 40 1b 5b 31 3b 32 44 # CSI 1;2 D, Shift+Left
+raw 40 1b 5b 33 7e       # CSI 3 ~, Delete: the final "/" goes
+wait_for_row 5 "░░░    VESK main directory: c:/bbs/main                                       ░░"
+raw 39 7f                # Backspace as DEL
+raw 38 08                # Backspace as BS
+wait_for_row 5 "░░░    VESK main directory: c:/bbs/ma                                         ░░"
+# Nothing may come of these (the row checked after the typing below shows it):
+# an unknown key, Ctrl+Up, a Linux console F1 whose sequence is cut short by an
+# arrow's, F5 and Alt+x.
+raw 38 1b 5b 39 39 7e
+raw 38 1b 5b 31 3b 35 41
+raw 37 1b 5b 5b 1b 5b 44  # ... the arrow still counts: Left
+raw 37 1b 5b 31 35 7e 1b 78
+type_text "äα"
+type_text "H"
+wait_for_row 5 "░░░    VESK main directory: c:/bbs/mäαHa                                      ░░"
+cursor_at 40 5
+keys -H 1b 5b 42          # CSI B, Down
+cursor_at 43 6
+keys -H 1b 4f 41          # SS3 A, Up
+cursor_at 41 5
+keys -H 0d                # Enter
+cursor_at 43 6
+keys Up Up Enter
+wait_for_exit 2
+tty_restored
+pass

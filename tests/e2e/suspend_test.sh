@@ -1,0 +1,42 @@
+# Job control from an interactive shell: SIGTSTP from outside gives the shell
+# its screen and sane terminal modes back while the program is stopped; fg
+# brings the whole form back as it was and editing carries on. Ctrl+Z typed in
+# the form is a character, never a stop.
+source "$(dirname "$0")/lib.sh"
+
+write_record 'c:/keep/' 'd:/keep/' 01
+start_shell
+shell_start_alone TERM=xterm-256color LANG=C.UTF-8
+wait_for "VESK main directory: c:/keep/"
+pid=$(program_pid)
+type_text "ab"
+keys C-z
+wait_for "VESK main directory: c:/keep/ab→"
+[[ "$(awk '{print $3}' "/proc/$pid/stat")" != T ]] || fail "Ctrl+Z stopped the program"
+before=$(snapshot)
+
+kill -s TSTP "$pid"
+wait_for "Stopped"
+shell_idle
+if screen_text | grep -q "VESK main directory"; then fail "the form stayed on the screen while stopped"; fi
+[[ "$(awk '{print $3}' "/proc/$pid/stat")" == T ]] || fail "the program did not stop"
+type_text 'stty -g > stty.stopped'
+keys Enter
+shell_idle
+cmp -s "$WORK/stty.before" "$WORK/stty.stopped" ||
+    fail "terminal modes while stopped: $(cat "$WORK/stty.stopped"), the shell's: $(cat "$WORK/stty.before")"
+
+# The shell's screen is cleared first, so only a full redraw can pass.
+type_text 'clear; fg'
+keys Enter
+expect_snapshot "$before" "after fg"
+type_text "cd"
+wait_for "VESK main directory: c:/keep/ab→cd"
+keys Enter Down Down Down
+cursor_at 25 20
+keys Enter
+shell_finish
+wait_for_exit 1
+tty_restored
+expect_saved 'c:/keep/ab\x1acd/' "d:/keep/" 01
+pass
