@@ -77,8 +77,10 @@ under_strace() {
     local args=(-f -y -qq -o "$LOG")
     local injection
     for injection in "$@"; do args+=(-e "inject=$injection"); done
-    # Signals the caller ignores would be ignored by the save too.
-    run env --default-signal=INT,TERM,HUP strace "${args[@]}"
+    # Signals the caller ignores would be ignored by the save too. LeakSanitizer
+    # cannot work under ptrace.
+    run env --default-signal=INT,TERM,HUP ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+        strace "${args[@]}"
 }
 
 expect_saved() {
@@ -248,31 +250,44 @@ group_disk() {
     [[ $(cat "$ROOT/listing") == quenda.cfg ]] || fail "left: $(cat "$ROOT/listing")"
 }
 
+# run_limited [TRAP]: run with a file size limit of zero. Its output goes
+# through pipes, to which the limit does not apply.
+run_limited() {
+    (
+        cd "$DIR" && bash -c "ulimit -f 0; ${1:-} exec \"\$0\"" "$SAVE_ONCE" \
+            2> >(cat > "$ROOT/stderr") | cat > "$OUT"
+        echo "${PIPESTATUS[0]}" > "$ROOT/rc"
+    ) 2> /dev/null
+    RC=$(cat "$ROOT/rc")
+}
+
 group_limits() {
-    # A limit of zero bytes: no write to a file can succeed, whether the limit
-    # signal is left to kill or ignored.
-    local how
+    # No write to a file can succeed, whether the limit's signal is left to
+    # kill or ignored.
+    local how trap_cmd
     for how in default ignored; do
-        begin "file-size-limit-$how"
-        local trap_cmd=""
+        trap_cmd=""
         [[ $how == ignored ]] && trap_cmd='trap "" XFSZ;'
-        (cd "$DIR" && bash -c "ulimit -f 0; $trap_cmd exec \"\$0\"" "$SAVE_ONCE" | cat > "$OUT")
-        RC=${PIPESTATUS[0]}
+        begin "file-size-limit-$how"
+        run_limited "$trap_cmd"
         expect_refused
         expect_entries quenda.cfg
 
         begin "file-size-limit-$how-no-old-file" none
-        (cd "$DIR" && bash -c "ulimit -f 0; $trap_cmd exec \"\$0\"" "$SAVE_ONCE" | cat > "$OUT")
-        RC=${PIPESTATUS[0]}
+        run_limited "$trap_cmd"
         expect_refused none
         expect_entries
     done
 }
 
 group_access() {
-    local inode
-    # Immutable as root's way of "read-only": the file refuses the gate...
-    if [[ $(id -u) == 0 ]] && begin immutable-file && chattr +i "$DIR/quenda.cfg" 2> /dev/null; then
+    local inode immutable=no
+    # Immutable is root's way of "read-only": the file refuses the gate...
+    if [[ $(id -u) == 0 ]]; then
+        begin immutable-file
+        chattr +i "$DIR/quenda.cfg" 2> /dev/null && immutable=yes
+    fi
+    if [[ $immutable == yes ]]; then
         run
         chattr -i "$DIR/quenda.cfg"
         expect_refused
