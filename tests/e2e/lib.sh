@@ -17,7 +17,7 @@ trap cleanup EXIT
 fail() {
     echo "FAIL: $*" >&2
     echo "---- pane ----" >&2
-    "${T[@]}" capture-pane -p -t e2e 2>/dev/null >&2 || true
+    "${T[@]}" capture-pane -p -t e2e >&2 2>/dev/null || true
     echo "--------------" >&2
     exit 1
 }
@@ -253,12 +253,16 @@ wait_gone() {
     fail "process $pid still runs after ${limit}s, using $(cpu_per_second "$pid") CPU ticks a second"
 }
 
-# start_shell: an interactive bash in the pane, in $WORK, prompt "e2e$ ", for
-# job control (a program tmux starts directly sits in an orphaned process group,
-# where the kernel discards SIGTSTP).
+# start_shell [dash]: an interactive bash (or dash) in the pane, in $WORK,
+# prompt "e2e$ ", for job control (a program tmux starts directly sits in an
+# orphaned process group, where the kernel discards SIGTSTP). bash puts its own
+# terminal modes back whenever a job stops or ends; dash leaves them as the job
+# left them, so with dash the modes a program leaves can be read.
 start_shell() {
+    local shell="bash --norc --noprofile -i"
+    [[ "${1:-bash}" == dash ]] && shell="dash -i"
     "${T[@]}" new-session -d -s e2e -x 80 -y 25 -c "$WORK" \
-        "env PS1='e2e\$ ' HISTFILE=/dev/null bash --norc --noprofile -i"
+        "env PS1='e2e\$ ' HISTFILE=/dev/null $shell"
     "${T[@]}" set-option -t e2e status off >/dev/null
     shell_idle
 }
