@@ -8,13 +8,13 @@
 
 #include <cerrno>
 #include <climits>
-#include <initializer_list>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <initializer_list>
 
 #include "cp437.h"
 #include "device.h"
@@ -287,8 +287,8 @@ void forget_shown() {
 void show_size_notice() {
     werase(stdscr);
     char line[96];
-    std::snprintf(line, sizeof line, "quenda-setup needs a terminal of at least %dx%d.", SCREEN_COLS,
-                  SCREEN_ROWS);
+    std::snprintf(line, sizeof line, "quenda-setup needs a terminal of at least %dx%d.",
+                  SCREEN_COLS, SCREEN_ROWS);
     mvwaddnstr(stdscr, 0, 0, line, COLS);
     std::snprintf(line, sizeof line, "This one is %dx%d: please enlarge it.", COLS, LINES);
     mvwaddnstr(stdscr, 1, 0, line, COLS);
@@ -355,7 +355,8 @@ void write_row_as_text(const Cell (&cells)[SCREEN_COLS]) {
         if (glyph.kind == GlyphKind::wide) {
             len += std::wcrtomb(line + len, glyph.wide, &state);
         } else {
-            line[len++] = glyph.kind == GlyphKind::ascii ? glyph.narrow : cp437_ascii_stand_in(cell.ch);
+            line[len++] =
+                glyph.kind == GlyphKind::ascii ? glyph.narrow : cp437_ascii_stand_in(cell.ch);
         }
         if (cell.ch != ' ' && cell.ch != 0) text_end = len;
     }
@@ -376,7 +377,8 @@ const char* terminal_type_problem() {
     // stream of text.
     const bool places_cursor = capability("cup") != nullptr;
     del_curterm(cur_term);
-    return places_cursor ? nullptr : "cannot place the cursor; the form needs a full-screen terminal.";
+    return places_cursor ? nullptr
+                         : "cannot place the cursor; the form needs a full-screen terminal.";
 }
 
 // Nothing is left to flush, and exit handlers (a sanitizer's leak check among
@@ -393,8 +395,9 @@ bool device_open(const char** why) {
     std::setlocale(LC_ALL, "");
     tty_fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (tty_fd < 0 || tcgetattr(tty_fd, &shell_mode) != 0) {
-        *why = "there is no terminal to show the form on (no controlling terminal); "
-               "run it from an interactive terminal or an SSH session with a terminal.";
+        *why =
+            "there is no terminal to show the form on (no controlling terminal); "
+            "run it from an interactive terminal or an SSH session with a terminal.";
         return false;
     }
     if (pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -450,8 +453,10 @@ void device_present(const Grid& grid) {
             shown[row][col] = grid.cells[row][col];
         }
     }
-    const int col = grid.cursor_col < 1 ? 1 : (grid.cursor_col > SCREEN_COLS ? SCREEN_COLS : grid.cursor_col);
-    const int row = grid.cursor_row < 1 ? 1 : (grid.cursor_row > SCREEN_ROWS ? SCREEN_ROWS : grid.cursor_row);
+    const int col =
+        grid.cursor_col < 1 ? 1 : (grid.cursor_col > SCREEN_COLS ? SCREEN_COLS : grid.cursor_col);
+    const int row =
+        grid.cursor_row < 1 ? 1 : (grid.cursor_row > SCREEN_ROWS ? SCREEN_ROWS : grid.cursor_row);
     wmove(stdscr, row - 1, col - 1);
     wrefresh(stdscr);
 }

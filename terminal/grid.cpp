@@ -8,11 +8,15 @@ namespace {
 Grid grid = {{}, 1, 1};
 bool opened = false;
 
-void close_at_exit() { close_screen(); }
+void close_at_exit() {
+    close_screen();
+}
 
 }  // namespace
 
-const Grid& screen_grid() { return grid; }
+const Grid& screen_grid() {
+    return grid;
+}
 
 void open_screen() {
     if (opened) return;

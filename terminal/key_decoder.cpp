@@ -58,8 +58,10 @@ KeyCode cursor_key(char final_byte) {
 
 KeyCode tilde_key(int number) {
     switch (number) {
-        case 1: case 7: return KEY_HOME;
-        case 4: case 8: return KEY_END;
+        case 1:
+        case 7: return KEY_HOME;
+        case 4:
+        case 8: return KEY_END;
         case 2: return KEY_INSERT;
         case 3: return KEY_DELETE;
         case 5: return KEY_PAGE_UP;
@@ -74,7 +76,9 @@ KeyCode tilde_key(int number) {
 }
 
 // Shift alone still means the key; other modifiers make a key no field acts on.
-bool plain_or_shift(int modifier) { return modifier < 0 || modifier == 1 || modifier == 2; }
+bool plain_or_shift(int modifier) {
+    return modifier < 0 || modifier == 1 || modifier == 2;
+}
 
 KeyCode resolve_csi(const KeyDecoder& d, char final_byte) {
     if (d.params_overflow || has_private_marker(d)) return KEY_UNKNOWN;
@@ -105,7 +109,10 @@ KeyCode resolve_ss3(const KeyDecoder& d, char final_byte) {
         case 'm': return '-';
         case 'n': return '.';
         case 'X': return '=';
-        case 'P': case 'Q': case 'R': case 'S': return KEY_F1 + (final_byte - 'P');
+        case 'P':
+        case 'Q':
+        case 'R':
+        case 'S': return KEY_F1 + (final_byte - 'P');
         default: return KEY_UNKNOWN;
     }
 }
@@ -139,8 +146,8 @@ void feed_utf8_continuation(KeyDecoder& d, unsigned char byte) {
     if (--d.utf8_need > 0) return;
     d.state = State::ground;
     const char32_t code = d.utf8_code;
-    const bool overlong = (d.utf8_lead == 0xE0 && code < 0x800) ||
-                          (d.utf8_lead == 0xF0 && code < 0x10000);
+    const bool overlong =
+        (d.utf8_lead == 0xE0 && code < 0x800) || (d.utf8_lead == 0xF0 && code < 0x10000);
     if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return;
     const int byte437 = unicode_to_cp437(code);
     if (byte437 >= 0x80) emit(d, byte437);
@@ -244,7 +251,9 @@ void key_decoder_expire(KeyDecoder& d) {
     if (was == State::csi || was == State::ss3 || was == State::linux_fkey) emit(d, KEY_UNKNOWN);
 }
 
-bool key_decoder_waiting(const KeyDecoder& d) { return d.state != State::ground; }
+bool key_decoder_waiting(const KeyDecoder& d) {
+    return d.state != State::ground;
+}
 
 KeyCode key_decoder_next(KeyDecoder& d) {
     if (d.queue_count == 0) return 0;

@@ -1,11 +1,13 @@
 # Job control from an interactive shell: SIGTSTP from outside gives the shell
-# its screen and sane terminal modes back while the program is stopped; fg
-# brings the whole form back as it was and editing carries on. Ctrl+Z typed in
-# the form is a character, never a stop.
+# its screen and its terminal modes back while the program is stopped; fg
+# brings the whole form back as it was and editing carries on; modes the
+# operator changed meanwhile are the ones given back at the end. Ctrl+Z typed
+# in the form is a character, never a stop. The shell is dash: bash would put
+# its own modes back itself and hide what the program left.
 source "$(dirname "$0")/lib.sh"
 
 write_record 'c:/keep/' 'd:/keep/' 01
-start_shell
+start_shell dash
 shell_start_alone TERM=xterm-256color LANG=C.UTF-8
 wait_for "VESK main directory: c:/keep/"
 pid=$(program_pid)
@@ -25,6 +27,9 @@ keys Enter
 shell_idle
 cmp -s "$WORK/stty.before" "$WORK/stty.stopped" ||
     fail "terminal modes while stopped: $(cat "$WORK/stty.stopped"), the shell's: $(cat "$WORK/stty.before")"
+type_text 'stty -echoctl; stty -g > stty.changed'
+keys Enter
+shell_idle
 
 # The shell's screen is cleared first, so only a full redraw can pass.
 type_text 'clear; fg'
@@ -37,6 +42,8 @@ cursor_at 25 20
 keys Enter
 shell_finish
 wait_for_exit 1
-tty_restored
+for ((i = 0; i < 100; i++)); do [[ -s "$WORK/stty.after" ]] && break; sleep 0.05; done
+cmp -s "$WORK/stty.changed" "$WORK/stty.after" ||
+    fail "terminal modes at the end: $(cat "$WORK/stty.after"), as set while stopped: $(cat "$WORK/stty.changed")"
 expect_saved 'c:/keep/ab\x1acd/' "d:/keep/" 01
 pass

@@ -22,8 +22,12 @@ constexpr size_t MAX_BURST = 32;
     std::abort();
 }
 
-bool is_parameter(uint8_t byte) { return byte >= 0x30 && byte <= 0x3F; }
-bool is_final(uint8_t byte) { return byte >= 0x40 && byte <= 0x7E; }
+bool is_parameter(uint8_t byte) {
+    return byte >= 0x30 && byte <= 0x3F;
+}
+bool is_final(uint8_t byte) {
+    return byte >= 0x40 && byte <= 0x7E;
+}
 
 // Marks the bytes of every complete ESC [ parameters final in the burst.
 void mark_sequences(const uint8_t* burst, size_t len, bool* in_sequence) {
@@ -57,7 +61,8 @@ void check_not_stalled(const KeyDecoder& after_quiet) {
     key_decoder_feed(probe, 'x');
     const KeyCode first = key_decoder_next(probe);
     const KeyCode second = key_decoder_next(probe);
-    if (first != 'x' || second != 0) broken("a plain letter after quiet did not come through", 0, first);
+    if (first != 'x' || second != 0)
+        broken("a plain letter after quiet did not come through", 0, first);
 }
 
 }  // namespace
