@@ -28,7 +28,7 @@
 namespace {
 
 // How long a partial escape sequence may wait for its next byte.
-constexpr int SEQUENCE_WAIT_MS = 25;
+constexpr int SEQUENCE_WAIT_MS = 20;
 
 enum class GlyphKind : unsigned char { wide, line_drawing, ascii };
 struct Glyph {
@@ -48,6 +48,9 @@ SCREEN* term_screen = nullptr;
 termios shell_mode;
 bool monochrome = false;
 short next_pair = 1;
+bool base_is_field = false;
+short outside_pair = 0;
+bool outside_stale = true;
 Glyph glyphs[256];
 Look looks[256];
 KeyDecoder decoder;
@@ -243,6 +246,48 @@ attr_t monochrome_video(Attr attr) {
     }
 }
 
+struct Colours {
+    short fg;
+    short bg;
+    attr_t video;
+};
+
+Colours base_colours{};
+
+Colours colours_of(Attr attr) {
+    const bool sixteen = COLORS >= 16;
+    const int fg = attr & 15;
+    const int bg = attr >> 4;
+    return {static_cast<short>(ANSI_OF_PC[fg & 7] + (fg >= 8 && sixteen ? 8 : 0)),
+            static_cast<short>(ANSI_OF_PC[bg & 7] + (bg >= 8 && sixteen ? 8 : 0)),
+            (fg >= 8 && !sixteen) ? A_BOLD : A_NORMAL};
+}
+
+// ncurses goes back to pair 0 after every update. With pair 0 in the text
+// field's colours, a character typed into a field costs one byte on the wire
+// instead of an attribute change there and back. The terminal's own colours
+// are then out of reach (-1 means the field's too), so space outside the form
+// on a larger terminal is painted grey on black, as a console's would be.
+void make_field_colours_the_base() {
+    const Colours field = colours_of(ATTR_FIELD);
+    if (assume_default_colors(field.fg, field.bg) != OK) return;
+    base_colours = field;
+    base_is_field = true;
+    const short outside = next_pair++;
+    if (init_pair(outside, COLOR_WHITE, COLOR_BLACK) == OK) outside_pair = outside;
+}
+
+// Right of and below the form on a terminal larger than 80x25.
+void paint_outside_the_form() {
+    if (outside_pair == 0) return;
+    const auto blank = ' ' | static_cast<chtype>(COLOR_PAIR(outside_pair));
+    for (int row = 0; row < LINES; ++row) {
+        for (int col = row < SCREEN_ROWS ? SCREEN_COLS : 0; col < COLS; ++col) {
+            mvwaddch(stdscr, row, col, blank);
+        }
+    }
+}
+
 const Look& look_of(Attr attr) {
     Look& look = looks[attr];
     if (look.known) return look;
@@ -251,14 +296,14 @@ const Look& look_of(Attr attr) {
         look.video = monochrome_video(attr);
         return look;
     }
-    const bool sixteen = COLORS >= 16;
-    const int fg = attr & 15;
-    const int bg = attr >> 4;
-    const auto fg_colour = static_cast<short>(ANSI_OF_PC[fg & 7] + (fg >= 8 && sixteen ? 8 : 0));
-    const auto bg_colour = static_cast<short>(ANSI_OF_PC[bg & 7] + (bg >= 8 && sixteen ? 8 : 0));
-    look.video = (fg >= 8 && !sixteen) ? A_BOLD : A_NORMAL;
+    const Colours colours = colours_of(attr);
+    look.video = colours.video;
+    if (base_is_field && colours.fg == base_colours.fg && colours.bg == base_colours.bg) {
+        look.pair = 0;
+        return look;
+    }
     look.pair = next_pair++;
-    init_pair(look.pair, fg_colour, bg_colour);
+    init_pair(look.pair, colours.fg, colours.bg);
     return look;
 }
 
@@ -279,6 +324,7 @@ void draw_cell(int row, int col, Cell cell) {
 
 void forget_shown() {
     std::memset(shown, 0xFF, sizeof shown);
+    outside_stale = true;
     clearok(curscr, TRUE);
 }
 
@@ -426,7 +472,10 @@ bool device_open(const char** why) {
     intrflush(stdscr, FALSE);
     curs_set(1);
     monochrome = !has_colors() || (std::getenv("NO_COLOR") != nullptr && *std::getenv("NO_COLOR"));
-    if (!monochrome) start_color();
+    if (!monochrome) {
+        start_color();
+        make_field_colours_the_base();
+    }
     prepare_leave_sequence();
     choose_glyphs();
     prepare_decoder();
@@ -452,6 +501,10 @@ void device_present(const Grid& grid) {
             draw_cell(row, col, grid.cells[row][col]);
             shown[row][col] = grid.cells[row][col];
         }
+    }
+    if (outside_stale) {
+        paint_outside_the_form();
+        outside_stale = false;
     }
     const int col =
         grid.cursor_col < 1 ? 1 : (grid.cursor_col > SCREEN_COLS ? SCREEN_COLS : grid.cursor_col);
