@@ -56,7 +56,7 @@ struct Options {
 struct Subject {
     std::string name;
     std::string about;
-    SessionSpec spec;
+    SessionSpec plan;
     bool ours = false;  // a wrong result here fails the benchmark
     std::function<std::string(const SessionResult&)> check;  // empty when right
 };
@@ -196,7 +196,7 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
                      "Down, Space, Down, Down, Enter on Save and exit; quenda.cfg must be the "
                      "expected 165 bytes, exit status 1.",
                      base({o.program}), true, check_cfg};
-        auto& k = save.spec.keys;
+        auto& k = save.plan.keys;
         k.push_back(raw("\x7f", "Backspace, first key"));
         repeat(k, 4, raw("\x7f", kBackspace));
         type_text(k, "games", kTyped);
@@ -205,7 +205,7 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
         k.push_back(raw(" ", kToggle));
         repeat(k, 2, named(Named::down, kFocus));
         k.push_back(raw("\r", "Enter on Save and exit"));
-        save.spec.collect_file = "quenda.cfg";
+        save.plan.collect_file = "quenda.cfg";
         all.push_back(std::move(save));
 
         Subject esc{"quenda-esc",
@@ -218,10 +218,10 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
                         if (why.empty() && r.collected) why = "quenda.cfg written";
                         return why;
                     }};
-        esc.spec.keys = {raw("\x1b", "Esc in text field", kEscWaitMs),
+        esc.plan.keys = {raw("\x1b", "Esc in text field", kEscWaitMs),
                          named(Named::up, "Up: focus move"),
                          raw("\r", "Enter on Exit without saving")};
-        esc.spec.collect_file = "quenda.cfg";
+        esc.plan.collect_file = "quenda.cfg";
         all.push_back(std::move(esc));
     } else {
         notes.push_back("no --program given: quenda-setup subjects skipped");
@@ -233,8 +233,8 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
                       "sequences, one byte of echo per typed char; type \"games\", Enter.",
                       base({o.floor}), true,
                       [](const SessionResult& r) { return check_status(r, 0); }};
-        type_text(floor.spec.keys, "games", kTyped);
-        floor.spec.keys.push_back(raw("\r", "Enter: exit"));
+        type_text(floor.plan.keys, "games", kTyped);
+        floor.plan.keys.push_back(raw("\r", "Enter: exit"));
         all.push_back(std::move(floor));
     } else {
         notes.push_back("floor program not found (" + o.floor + "): floor skipped");
@@ -272,18 +272,18 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
                   base(form), false, [](const SessionResult& r) {
                       return check_answer(r, 0, "c:/bbs/magames\nd:/bbs/quenda/\n");
                   }};
-        f.spec.capture_fd3 = true;
-        f.spec.keys.push_back(named(Named::end, "End", kMaybeSilentMs));
-        repeat(f.spec.keys, 3, raw("\x7f", kBackspace));
-        type_text(f.spec.keys, "games", kTyped);
-        f.spec.keys.push_back(raw("\r", "Enter: OK and exit"));
+        f.plan.capture_fd3 = true;
+        f.plan.keys.push_back(named(Named::end, "End", kMaybeSilentMs));
+        repeat(f.plan.keys, 3, raw("\x7f", kBackspace));
+        type_text(f.plan.keys, "games", kTyped);
+        f.plan.keys.push_back(raw("\r", "Enter: OK and exit"));
         all.push_back(std::move(f));
 
         Subject e{"dialog-esc",
                   "the same dialog --form; a lone Esc, which dialog acts on by exiting.",
                   base(form), false, [](const SessionResult& r) { return check_status(r, 255); }};
-        e.spec.capture_fd3 = true;
-        e.spec.keys = {raw("\x1b", "Esc in text field (exits)", kEscWaitMs)};
+        e.plan.capture_fd3 = true;
+        e.plan.keys = {raw("\x1b", "Esc in text field (exits)", kEscWaitMs)};
         all.push_back(std::move(e));
 
         Subject c{"dialog-checklist",
@@ -292,8 +292,8 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
                   base({dialog, "--output-fd", "3", "--checklist", "Options", "10", "50", "2",
                         "backup", "Backup when save", "on", "logfile", "Create logfile", "off"}),
                   false, [](const SessionResult& r) { return check_answer(r, 0, "logfile"); }};
-        c.spec.capture_fd3 = true;
-        c.spec.keys = {raw(" ", kToggle), named(Named::down, kFocus), raw(" ", kToggle),
+        c.plan.capture_fd3 = true;
+        c.plan.keys = {raw(" ", kToggle), named(Named::down, kFocus), raw(" ", kToggle),
                        raw("\r", "Enter: OK and exit")};
         all.push_back(std::move(c));
     } else {
@@ -309,17 +309,17 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
                   "\"games\", Enter.",
                   base(input), false,
                   [](const SessionResult& r) { return check_answer(r, 0, "c:/bbs/magames"); }};
-        i.spec.capture_fd3 = true;
-        i.spec.keys.push_back(named(Named::end, "End", kMaybeSilentMs));
-        repeat(i.spec.keys, 3, raw("\x7f", kBackspace));
-        type_text(i.spec.keys, "games", kTyped);
-        i.spec.keys.push_back(raw("\r", "Enter: OK and exit"));
+        i.plan.capture_fd3 = true;
+        i.plan.keys.push_back(named(Named::end, "End", kMaybeSilentMs));
+        repeat(i.plan.keys, 3, raw("\x7f", kBackspace));
+        type_text(i.plan.keys, "games", kTyped);
+        i.plan.keys.push_back(raw("\r", "Enter: OK and exit"));
         all.push_back(std::move(i));
 
         Subject e{"whiptail-esc", "the same whiptail --inputbox; a lone Esc, which exits.",
                   base(input), false, [](const SessionResult& r) { return check_status(r, 255); }};
-        e.spec.capture_fd3 = true;
-        e.spec.keys = {raw("\x1b", "Esc in text field (exits)", kEscWaitMs)};
+        e.plan.capture_fd3 = true;
+        e.plan.keys = {raw("\x1b", "Esc in text field (exits)", kEscWaitMs)};
         all.push_back(std::move(e));
 
         Subject c{"whiptail-checklist",
@@ -328,8 +328,8 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
                   base({whiptail, "--output-fd", "3", "--checklist", "Options", "10", "50", "2",
                         "backup", "Backup when save", "ON", "logfile", "Create logfile", "OFF"}),
                   false, [](const SessionResult& r) { return check_answer(r, 0, "\"logfile\""); }};
-        c.spec.capture_fd3 = true;
-        c.spec.keys = {raw(" ", kToggle), named(Named::down, kFocus), raw(" ", kToggle),
+        c.plan.capture_fd3 = true;
+        c.plan.keys = {raw(" ", kToggle), named(Named::down, kFocus), raw(" ", kToggle),
                        raw("\r", "Enter: OK and exit")};
         all.push_back(std::move(c));
     } else {
@@ -360,8 +360,8 @@ void record(Tally& t, const Subject& s, const SessionResult& r, const std::strin
 
     t.add("first frame", Unit::ms, r.frame_ms);
     t.add("first frame", Unit::bytes, r.frame_ms == r.frame_ms ? double(r.frame_bytes) : kNone);
-    for (std::size_t i = 0; i < r.reactions.size() && i < s.spec.keys.size(); ++i) {
-        const std::string& cat = s.spec.keys[i].category;
+    for (std::size_t i = 0; i < r.reactions.size() && i < s.plan.keys.size(); ++i) {
+        const std::string& cat = s.plan.keys[i].category;
         t.add(cat, Unit::ms, r.reactions[i].latency_ms);
         t.add(cat, Unit::bytes, double(r.reactions[i].bytes));
     }
@@ -536,7 +536,7 @@ int main(int argc, char** argv) {
 
     for (int w = 0; w < o.warmup; ++w) {
         for (const auto& s : subjects) {
-            SessionResult r = run_session(s.spec);
+            SessionResult r = run_session(s.plan);
             if (!r.failure.empty()) std::cerr << "warm-up " << s.name << ": " << r.failure << "\n";
         }
     }
@@ -547,7 +547,7 @@ int main(int argc, char** argv) {
         if (!o.verbose) std::cerr << "\rrun " << run << "/" << o.runs << std::flush;
         for (std::size_t i = 0; i < subjects.size(); ++i) {
             const Subject& s = subjects[i];
-            SessionResult r = run_session(s.spec);
+            SessionResult r = run_session(s.plan);
             std::string why = r.failure.empty() ? s.check(r) : r.failure;
             if (!why.empty() && s.ours) ours_wrong = true;
             if (!why.empty() && tallies[i].problems.empty())

@@ -185,7 +185,7 @@ std::vector<char*> c_strings(std::vector<std::string>& v) {
 
 }  // namespace
 
-SessionResult run_session(const SessionSpec& spec) {
+SessionResult run_session(const SessionSpec& plan) {
     SessionResult r;
     const char* tmp = std::getenv("TMPDIR");
     std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/pty-bench-XXXXXX";
@@ -200,12 +200,12 @@ SessionResult run_session(const SessionSpec& spec) {
     const char* path = std::getenv("PATH");
     std::vector<std::string> env = {"TERM=xterm-256color", "LANG=C.UTF-8", "HOME=" + dir,
                                     std::string("PATH=") + (path ? path : "/usr/bin:/bin")};
-    std::vector<std::string> args = spec.argv;
+    std::vector<std::string> args = plan.argv;
     auto envp = c_strings(env);
     auto argvp = c_strings(args);
 
     int answer[2] = {-1, -1};
-    if (spec.capture_fd3 && pipe2(answer, O_CLOEXEC) != 0) {
+    if (plan.capture_fd3 && pipe2(answer, O_CLOEXEC) != 0) {
         r.failure = std::string("pipe2: ") + std::strerror(errno);
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
@@ -213,8 +213,8 @@ SessionResult run_session(const SessionSpec& spec) {
     }
 
     winsize ws{};
-    ws.ws_row = static_cast<unsigned short>(spec.rows);
-    ws.ws_col = static_cast<unsigned short>(spec.cols);
+    ws.ws_row = static_cast<unsigned short>(plan.rows);
+    ws.ws_col = static_cast<unsigned short>(plan.cols);
     int master = -1;
     const auto t0 = Clock::now();
     pid_t pid = forkpty(&master, nullptr, nullptr, &ws);
@@ -250,7 +250,7 @@ SessionResult run_session(const SessionSpec& spec) {
     };
 
     bool closed = false;
-    Burst frame = collect(master, t0, kFirstFrameTimeoutMs, spec.quiet_ms, modes, &r.frame_output);
+    Burst frame = collect(master, t0, kFirstFrameTimeoutMs, plan.quiet_ms, modes, &r.frame_output);
     closed = frame.closed;
     if (frame.bytes == 0) {
         r.failure = closed ? "exited without drawing" : "no first frame";
@@ -264,8 +264,8 @@ SessionResult run_session(const SessionSpec& spec) {
     if (r.failure.empty()) sample_rss();
 
     Clock::time_point last_key_at{};
-    for (std::size_t i = 0; r.failure.empty() && i < spec.keys.size(); ++i) {
-        const Key& key = spec.keys[i];
+    for (std::size_t i = 0; r.failure.empty() && i < plan.keys.size(); ++i) {
+        const Key& key = plan.keys[i];
         Reaction re;
         re.sent = key_bytes(key, modes.app_cursor);
         if (key.name != Named::none && modes.app_cursor) r.app_cursor_keys = true;
@@ -274,15 +274,15 @@ SessionResult run_session(const SessionSpec& spec) {
             r.failure = "could not write key " + std::to_string(i + 1);
             break;
         }
-        Burst b = collect(master, last_key_at, key.first_byte_timeout_ms, spec.quiet_ms, modes,
-                          spec.keep_output ? &re.output : nullptr);
+        Burst b = collect(master, last_key_at, key.first_byte_timeout_ms, plan.quiet_ms, modes,
+                          plan.keep_output ? &re.output : nullptr);
         re.bytes = b.bytes;
         if (b.bytes) re.latency_ms = ms_between(last_key_at, b.last);
         closed = b.closed;
         if (b.capped) r.failure = "output after key " + std::to_string(i + 1) + " never went quiet";
         if (closed) {
             r.exit_ms = ms_between(last_key_at, b.closed_at);
-            if (i + 1 != spec.keys.size()) r.failure = "exited after key " + std::to_string(i + 1);
+            if (i + 1 != plan.keys.size()) r.failure = "exited after key " + std::to_string(i + 1);
         } else {
             sample_rss();
         }
@@ -293,7 +293,7 @@ SessionResult run_session(const SessionSpec& spec) {
     if (r.failure.empty() && !closed) {
         Burst tail = collect(
             master, Clock::now(), kExitTimeoutMs, kExitTimeoutMs, modes,
-            spec.keep_output && !r.reactions.empty() ? &r.reactions.back().output : nullptr);
+            plan.keep_output && !r.reactions.empty() ? &r.reactions.back().output : nullptr);
         closed = tail.closed;
         if (closed) {
             r.exit_ms = ms_between(last_key_at, tail.closed_at);
@@ -314,8 +314,8 @@ SessionResult run_session(const SessionSpec& spec) {
         r.fd3_output = drain(answer[0]);
         close(answer[0]);
     }
-    if (!spec.collect_file.empty()) {
-        std::ifstream in(dir + "/" + spec.collect_file, std::ios::binary);
+    if (!plan.collect_file.empty()) {
+        std::ifstream in(dir + "/" + plan.collect_file, std::ios::binary);
         if (in) r.collected = std::string(std::istreambuf_iterator<char>(in), {});
     }
     std::error_code ec;

@@ -60,6 +60,6 @@ struct SessionResult {
     std::optional<std::string> collected;
 };
 
-SessionResult run_session(const SessionSpec& spec);
+SessionResult run_session(const SessionSpec& plan);
 
 }  // namespace bench
