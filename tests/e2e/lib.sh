@@ -128,71 +128,11 @@ PY
 
 pass() { echo "PASS: $(basename "$0")"; }
 
-# attr_row N: one letter per cell of row N for its colours, as the unit tests
-# name them: N black on grey, B blue on grey, F bright white on blue, H bright
-# white on cyan, T bright white on green, O black on cyan, P grey on black,
-# d terminal default, ? anything else; r marks reverse video, u underline.
-attr_row() {
-    screen_colours | python3 -c '
-import re, sys
-row = int(sys.argv[1])
-names = {("30","47"):"N", ("34","47"):"B", ("97","44"):"F", ("97","46"):"H",
-         ("97","42"):"T", ("30","46"):"O", ("37","40"):"P", ("39","49"):"d"}
-by_bg = {"44":"F", "46":"H", "42":"T", "47":"N", "40":"P", "49":"d"}
-bg_of = {letter: pair[1] for pair, letter in names.items()}
-# The capture states colours only where they change, across lines too.
-fg, bg, rev, und = "39", "49", False, False
-def letter():
-    return "r" if rev else ("u" if und else names.get((fg, bg), "?"))
-for number, line in enumerate(sys.stdin.read().split("\n"), start=1):
-    out = []
-    for params, char in re.findall(r"\x1b\[([0-9;]*)m|(.)", line):
-        if char == "":
-            params = params.split(";") if params else ["0"]
-            i = 0
-            while i < len(params):
-                p = params[i]
-                if p in ("0", ""): fg, bg, rev, und = "39", "49", False, False
-                elif p == "7": rev = True
-                elif p == "4": und = True
-                elif p in ("38", "48"):
-                    i += 2
-                    fg, bg = (fg, "?") if p == "48" else ("?", bg)
-                elif len(p) == 2 and p[0] in "39": fg = p
-                elif len(p) == 2 and p[0] == "4": bg = p
-                i += 1
-            continue
-        cell = letter()
-        # A blank erased by the terminal keeps only its background colour.
-        if char == " " and cell == "?" and not rev and not und:
-            cell = out[-1] if out and bg_of.get(out[-1]) == bg else by_bg.get(bg, "?")
-        out.append(cell)
-    if number == row:
-        # Blanks cleared to the line end are not in the capture; the terminal
-        # filled them with the colours in force (back colour erase).
-        fill = out[-1] if out and bg_of.get(out[-1]) == bg else letter()
-        print("".join(out[:80]).ljust(80, fill))
-        break
-' "$1"
-}
-
 # runs LAYOUT: expands "B3 N25 F50" to BBBNNN...FFF.
 runs() {
     local out="" part
     for part in $1; do out+=$(printf "%${part:1}s" "" | tr ' ' "${part:0:1}"); done
     echo "$out"
-}
-
-# expect_attr_row N LAYOUT: row N has exactly these colour runs.
-expect_attr_row() {
-    local row=$1 want i got
-    want=$(runs "$2")
-    for ((i = 0; i < 60; i++)); do
-        got=$(attr_row "$row")
-        [[ "$got" == "$want" ]] && return 0
-        sleep 0.05
-    done
-    fail "row $row colours: got $got, expected $want"
 }
 
 # ---- Signals, job control, resizes and the raw output ----
