@@ -555,9 +555,15 @@ KeyCode device_read_key(const Grid& grid) {
 
 void device_close(const Grid& grid, bool keep_text) {
     if (term_screen == nullptr) return;
+    // Without a screen of its own to leave (vt100, the Linux console) the
+    // terminal keeps what was drawn last: let that be the closing screen, not
+    // the form with the closing line written under it.
+    const bool stays_visible =
+        capability("rmcup") == nullptr && COLS >= SCREEN_COLS && LINES >= SCREEN_ROWS;
+    if (keep_text && stays_visible) device_present(grid);
     screen_active = 0;
     endwin();
-    if (keep_text) {
+    if (keep_text && !stays_visible) {
         for (int row = 0; row < SCREEN_ROWS; ++row) write_row_as_text(grid.cells[row]);
     }
     for (int sig : {SIGWINCH, SIGTSTP, SIGCONT}) signal(sig, SIG_DFL);
