@@ -63,19 +63,25 @@ void encode_config(const ConfigRecord& record, unsigned char (&bytes)[CONFIG_SIZ
 
 void decode_config(const unsigned char (&bytes)[CONFIG_SIZE], ConfigRecord& record) {
     record.magic = static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
-    record.aux_value = static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[2] | bytes[3] << 8));
+    record.aux_value =
+        static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[2] | bytes[3] << 8));
     std::memcpy(record.main_dir, bytes + 4, sizeof record.main_dir);
     std::memcpy(record.editor_dir, bytes + 84, sizeof record.editor_dir);
     record.flags = bytes[164];
 }
 
-void terminate_loaded_dirs() {
+void take_loaded_bytes(const unsigned char* bytes, std::size_t count) {
+    unsigned char record[CONFIG_SIZE];
+    encode_config(config_record, record);
+    std::memcpy(record, bytes, count < CONFIG_SIZE ? count : CONFIG_SIZE);
+    decode_config(record, config_record);
     terminate(config_record.main_dir);
     terminate(config_record.editor_dir);
 }
 
-void prepare_config_for_save() {
+void prepare_config_for_save(unsigned char (&bytes)[CONFIG_SIZE]) {
     add_trailing_slash(config_record.main_dir);
     add_trailing_slash(config_record.editor_dir);
     config_record.magic = CONFIG_MAGIC;
+    encode_config(config_record, bytes);
 }

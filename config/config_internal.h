@@ -4,9 +4,11 @@
 #include "config.h"
 
 void use_default_config();
-// Ends a directory read from a file that had no NUL in its 80 bytes.
-void terminate_loaded_dirs();
-// The trailing "/" and the magic, just before the record is written.
-void prepare_config_for_save();
+// Takes the first count bytes read from the file into the record: what a short
+// file does not cover keeps the record's current bytes, and a directory without
+// a NUL in its 80 bytes is ended at 79 characters.
+void take_loaded_bytes(const unsigned char* bytes, std::size_t count);
+// The trailing "/" and the magic, then the record as the file will hold it.
+void prepare_config_for_save(unsigned char (&bytes)[CONFIG_SIZE]);
 // Gives the terminal back, reports the failed save on standard output, exits 0.
 [[noreturn]] void config_disk_error();

@@ -96,9 +96,8 @@ int open_gate() {
 void save_record(int gate) {
     struct stat old {};
     if (gate >= 0 && (fstat(gate, &old) != 0 || !S_ISREG(old.st_mode))) config_disk_error();
-    prepare_config_for_save();
     unsigned char bytes[CONFIG_SIZE];
-    encode_config(config_record, bytes);
+    prepare_config_for_save(bytes);
 
     const bool linked = gate >= 0 && (old.st_nlink > 1 || is_symbolic_link(CONFIG_FILE_NAME));
     Outcome outcome = Outcome::try_in_place;
@@ -120,9 +119,7 @@ void load_config() {
         use_default_config();
         return;
     }
-    // What a short file does not cover keeps the record's current bytes.
     unsigned char bytes[CONFIG_SIZE];
-    encode_config(config_record, bytes);
     size_t got = 0;
     while (got < CONFIG_SIZE) {
         const ssize_t n = read(fd, bytes + got, CONFIG_SIZE - got);
@@ -131,8 +128,7 @@ void load_config() {
         got += static_cast<size_t>(n);
     }
     close(fd);
-    decode_config(bytes, config_record);
-    terminate_loaded_dirs();
+    take_loaded_bytes(bytes, got);
 }
 
 void save_config() {

@@ -115,9 +115,8 @@ bool save_record(const Name& name, HANDLE gate) {
         config_disk_error();
     }
     const bool exists = gate != INVALID_HANDLE_VALUE;
-    prepare_config_for_save();
     unsigned char bytes[CONFIG_SIZE];
-    encode_config(config_record, bytes);
+    prepare_config_for_save(bytes);
 
     if (exists && (old.nNumberOfLinks > 1 || is_reparse_point(name)))
         return save_in_place(name, gate, bytes);
@@ -148,9 +147,7 @@ void load_config() {
         use_default_config();
         return;
     }
-    // What a short file does not cover keeps the record's current bytes.
     unsigned char bytes[CONFIG_SIZE];
-    encode_config(config_record, bytes);
     DWORD got = 0;
     while (got < CONFIG_SIZE) {
         DWORD n = 0;
@@ -160,8 +157,7 @@ void load_config() {
         got += n;
     }
     CloseHandle(file);
-    decode_config(bytes, config_record);
-    terminate_loaded_dirs();
+    take_loaded_bytes(bytes, got);
 }
 
 void save_config() {
