@@ -5,7 +5,9 @@ set -euo pipefail
 BIN=$(realpath "${1:?usage: $0 path/to/quenda-setup}")
 WORK=$(mktemp -d)
 SOCKET="quenda-e2e-$$-$RANDOM"
-T=(tmux -L "$SOCKET" -f /dev/null)
+# tmux runs pane commands with $SHELL, else the login shell, which for a
+# service account such as nobody is nologin: name a real one.
+T=(env SHELL=/bin/sh tmux -L "$SOCKET" -f /dev/null)
 
 cleanup() {
     "${T[@]}" kill-server 2>/dev/null || true

@@ -14,7 +14,9 @@ BUILD=$(realpath "${1:?usage: $0 <build-dir>}")
 
 WORK=$(mktemp -d)
 SOCKET="quenda-pkg-$$-$RANDOM"
-T=(tmux -L "$SOCKET" -f /dev/null)
+# tmux runs pane commands with $SHELL, else the login shell, which for a
+# service account such as nobody is nologin: name a real one.
+T=(env SHELL=/bin/sh tmux -L "$SOCKET" -f /dev/null)
 cleanup() {
     "${T[@]}" kill-server 2>/dev/null || true
     rm -rf "$WORK"

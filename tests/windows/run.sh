@@ -4,6 +4,8 @@
 # private Wine prefix that is removed afterwards.
 # Needs: cmake make g++-mingw-w64-x86-64 googletest wine wine64 tmux python3.
 set -euo pipefail
+# With standard input closed, Wine mistakes descriptor 0 for its server socket.
+exec < /dev/null
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD="$ROOT/build-win"
 

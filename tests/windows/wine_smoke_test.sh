@@ -10,7 +10,9 @@ set -euo pipefail
 EXE=$(realpath "${1:?usage: $0 path/to/quenda-setup.exe}")
 WORK=$(mktemp -d)
 SOCKET="quenda-wine-$$-$RANDOM"
-T=(tmux -L "$SOCKET" -f /dev/null)
+# tmux runs pane commands with $SHELL, else the login shell, which for a
+# service account such as nobody is nologin: name a real one.
+T=(env SHELL=/bin/sh tmux -L "$SOCKET" -f /dev/null)
 OWN_PREFIX=0
 if [[ -z "${WINEPREFIX:-}" ]]; then
     export WINEPREFIX="$WORK/prefix"
