@@ -1,6 +1,10 @@
 # Shared helpers for the end-to-end tests: the real binary in an 80x25 pane of a
 # private tmux server, read back with capture-pane. Source it, then call start.
 set -euo pipefail
+# The helpers count characters of screen rows: this shell reads UTF-8 whatever
+# the caller's locale, and the programs get only the locale each test names.
+unset "${!LC_@}"
+LC_ALL=C.UTF-8
 
 BIN=$(realpath "${1:?usage: $0 path/to/quenda-setup}")
 WORK=$(mktemp -d)
