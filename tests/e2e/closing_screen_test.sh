@@ -11,7 +11,7 @@ wait_for_exit 2
 wait_for_row 1 "Exit without saving. Have a very nice day!"
 screen_text | grep -q "VESK main directory" && fail "the form is still on the screen (xterm)"
 tty_restored
-"${T[@]}" kill-server
+end_session
 rm -f "$WORK/status" "$WORK/stty.after"
 
 start TERM=vt100 LANG=C.UTF-8

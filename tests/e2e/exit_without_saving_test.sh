@@ -14,10 +14,9 @@ wait_for_exit 2
 wait_for_row 1 "Exit without saving. Have a very nice day!"
 tty_restored
 [[ ! -e "$WORK/quenda.cfg" ]] || fail "quenda.cfg was created"
-"${T[@]}" kill-server
+end_session
 
 # An existing file: same bytes, same modification time afterwards.
-rm -f "$WORK/status"
 printf '\x11\x22\x33\x44c:/old/\0' > "$WORK/quenda.cfg"
 head -c 156 /dev/urandom >> "$WORK/quenda.cfg"
 cp -p "$WORK/quenda.cfg" "$WORK/original"

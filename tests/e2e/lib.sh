@@ -8,10 +8,16 @@ LC_ALL=C.UTF-8
 
 BIN=$(realpath "${1:?usage: $0 path/to/quenda-setup}")
 WORK=$(mktemp -d)
-SOCKET="quenda-e2e-$$-$RANDOM"
-# tmux runs pane commands with $SHELL, else the login shell, which for a
-# service account such as nobody is nologin: name a real one.
-T=(env SHELL=/bin/sh tmux -L "$SOCKET" -f /dev/null)
+# new_server: the next session gets a tmux server of its own. A server being
+# killed can still answer on its socket for a moment; a fresh name never meets it.
+SERVERS=0
+new_server() {
+    SERVERS=$((SERVERS + 1))
+    # tmux runs pane commands with $SHELL, else the login shell, which for a
+    # service account such as nobody is nologin: name a real one.
+    T=(env SHELL=/bin/sh tmux -L "quenda-e2e-$$-$RANDOM-$SERVERS" -f /dev/null)
+}
+new_server
 
 cleanup() {
     "${T[@]}" kill-server 2>/dev/null || true
@@ -147,6 +153,7 @@ runs() {
 # forgets the last run, so that one script can run the program several times.
 end_session() {
     "${T[@]}" kill-server 2>/dev/null || true
+    new_server
     rm -f "$WORK"/status "$WORK"/stty.* "$WORK"/stdout.txt "$WORK"/output.raw
 }
 
