@@ -1,6 +1,7 @@
 // Loading and saving "quenda.cfg" on POSIX systems.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,7 +13,7 @@
 
 namespace {
 
-enum class Outcome { saved, try_in_place, failed };
+enum class Outcome { saved, try_in_place };
 
 bool write_all(int fd, const unsigned char* bytes, size_t size, bool positioned) {
     size_t done = 0;
@@ -40,23 +41,24 @@ Outcome replace_through_temporary(const unsigned char (&bytes)[CONFIG_SIZE],
         if (fd < 0 && errno != EEXIST) return Outcome::try_in_place;
     }
     if (fd < 0) return Outcome::try_in_place;
-    if (old != nullptr) {
-        fchmod(fd, old->st_mode & 07777);
-        if (geteuid() == 0) {
-            const int ignored = fchown(fd, old->st_uid, old->st_gid);
-            (void)ignored;
-        }
+    // A new file would belong to whoever saves; one the owner or group then
+    // cannot read is worse than a save that is not atomic.
+    if (old != nullptr &&
+        (fchown(fd, old->st_uid, old->st_gid) != 0 || fchmod(fd, old->st_mode & 07777) != 0)) {
+        close(fd);
+        unlink(temp);
+        return Outcome::try_in_place;
     }
     const bool written = write_all(fd, bytes, CONFIG_SIZE, false) && fsync(fd) == 0;
     if (close(fd) != 0 || !written) {
         unlink(temp);
         return Outcome::try_in_place;
     }
+    // A bind-mounted file, another device, a sticky directory: the gate said
+    // the file may be written, so it is overwritten where it is.
     if (rename(temp, CONFIG_FILE_NAME) != 0) {
-        const int why = errno;
         unlink(temp);
-        // A bind-mounted file or one on another device can only be overwritten.
-        return (why == EBUSY || why == EXDEV) ? Outcome::try_in_place : Outcome::failed;
+        return Outcome::try_in_place;
     }
     const int dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
@@ -71,6 +73,11 @@ Outcome replace_through_temporary(const unsigned char (&bytes)[CONFIG_SIZE],
 bool write_in_place(int fd, const unsigned char (&bytes)[CONFIG_SIZE]) {
     return write_all(fd, bytes, CONFIG_SIZE, true) && ftruncate(fd, CONFIG_SIZE) == 0 &&
            fsync(fd) == 0;
+}
+
+// An access list would not come over to a new file.
+bool has_access_list(int fd) {
+    return fgetxattr(fd, "system.posix_acl_access", nullptr, 0) >= 0;
 }
 
 bool is_symbolic_link(const char* name) {
@@ -99,9 +106,10 @@ void save_record(int gate) {
     unsigned char bytes[CONFIG_SIZE];
     prepare_config_for_save(bytes);
 
-    const bool linked = gate >= 0 && (old.st_nlink > 1 || is_symbolic_link(CONFIG_FILE_NAME));
+    const bool keep_inode = gate >= 0 && (old.st_nlink > 1 || is_symbolic_link(CONFIG_FILE_NAME) ||
+                                          has_access_list(gate));
     Outcome outcome = Outcome::try_in_place;
-    if (!linked) outcome = replace_through_temporary(bytes, gate >= 0 ? &old : nullptr);
+    if (!keep_inode) outcome = replace_through_temporary(bytes, gate >= 0 ? &old : nullptr);
     if (outcome == Outcome::try_in_place && gate >= 0 && write_in_place(gate, bytes)) {
         outcome = Outcome::saved;
     }
@@ -150,5 +158,9 @@ void save_config() {
     save_record(gate);
     if (gate >= 0) close(gate);
     sigaction(SIGXFSZ, &previous_xfsz, nullptr);
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    // The file is saved and the program only says goodbye now: a signal that
+    // would end it stays held, or its status would say nothing was saved.
+    sigset_t held = previous;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, sig);
+    sigprocmask(SIG_SETMASK, &held, nullptr);
 }

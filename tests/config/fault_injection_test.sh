@@ -142,10 +142,12 @@ group_syscalls() {
     expect_refused
     expect_entries quenda.cfg
 
+    # The file may be written, only not replaced: it is overwritten in place.
     begin rename-fails
     under_strace rename,renameat,renameat2:error=EIO
-    expect_refused
+    expect_saved
     expect_entries quenda.cfg
+    expect_logged "pwrite64\([0-9]+<[^>]*/quenda.cfg>.* = 165$"
 
     begin rename-fails-no-old-file none
     under_strace rename,renameat,renameat2:error=EIO
@@ -158,15 +160,13 @@ group_syscalls() {
     expect_saved
     expect_entries quenda.cfg
 
-    # A signal in the middle of the save waits until the save is complete.
-    local sig status
-    for sig in INT:130 TERM:143 HUP:129; do
-        status=${sig#*:}
-        sig=${sig%:*}
+    # A signal in the middle of the save waits until the save is complete,
+    # and then the status still says the file was saved.
+    local sig
+    for sig in INT TERM HUP; do
         begin "sig$sig-during-save"
         under_strace "fsync:signal=SIG$sig:when=1"
-        [[ $RC == "$status" ]] || fail "status $RC, expected $status (SIG$sig after the save)"
-        cmp -s "$DIR/quenda.cfg" "$NEW" || fail "the save did not finish before SIG$sig"
+        expect_saved
         expect_entries quenda.cfg
     done
 }
@@ -323,6 +323,50 @@ group_access() {
     run "${as_user[@]}"
     chmod 755 "$DIR"
     expect_saved
+    [[ $(stat -c %i "$DIR/quenda.cfg") == "$inode" ]] || fail "quenda.cfg was replaced"
+    expect_entries quenda.cfg
+
+    [[ $(id -u) == 0 ]] || return 0
+    local member=(setpriv --reuid=65534 --regid=65534 --groups=4242)
+    # Another member of the file's group saves it, from a sticky directory: a
+    # new file could not be given to the owner, so the file is overwritten and
+    # stays the owner's.
+    begin shared-group-file
+    chown 1:4242 "$DIR/quenda.cfg"
+    chmod 660 "$DIR/quenda.cfg"
+    chmod 1777 "$DIR"
+    inode=$(stat -c %i "$DIR/quenda.cfg")
+    run "${member[@]}"
+    expect_saved
+    [[ $(stat -c %u:%g:%a "$DIR/quenda.cfg") == 1:4242:660 ]] ||
+        fail "owner, group or mode changed: $(stat -c %u:%g:%a "$DIR/quenda.cfg")"
+    [[ $(stat -c %i "$DIR/quenda.cfg") == "$inode" ]] || fail "quenda.cfg was replaced"
+    expect_entries quenda.cfg
+
+    # The operator's own file in a group of theirs other than their first: it is
+    # replaced as usual, and the group comes over.
+    begin own-file-second-group
+    chown 65534:4242 "$DIR/quenda.cfg"
+    chmod 640 "$DIR/quenda.cfg"
+    chmod 777 "$DIR"
+    inode=$(stat -c %i "$DIR/quenda.cfg")
+    run "${member[@]}"
+    expect_saved
+    [[ $(stat -c %u:%g:%a "$DIR/quenda.cfg") == 65534:4242:640 ]] ||
+        fail "owner, group or mode changed: $(stat -c %u:%g:%a "$DIR/quenda.cfg")"
+    [[ $(stat -c %i "$DIR/quenda.cfg") != "$inode" ]] || fail "quenda.cfg was not replaced"
+    expect_entries quenda.cfg
+
+    # An access list would not come over to a new file: overwritten in place.
+    begin access-list
+    if ! setfacl -m u:1:rw "$DIR/quenda.cfg" 2> /dev/null; then
+        echo "note: setfacl is missing or access lists are off here; that case did not run"
+        return 0
+    fi
+    inode=$(stat -c %i "$DIR/quenda.cfg")
+    run
+    expect_saved
+    getfacl -pn "$DIR/quenda.cfg" 2> /dev/null | grep -qx 'user:1:rw-' || fail "the access list was lost"
     [[ $(stat -c %i "$DIR/quenda.cfg") == "$inode" ]] || fail "quenda.cfg was replaced"
     expect_entries quenda.cfg
 }
