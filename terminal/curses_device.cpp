@@ -560,7 +560,15 @@ void device_close(const Grid& grid, bool keep_text) {
     // the form with the closing line written under it.
     const bool stays_visible =
         capability("rmcup") == nullptr && COLS >= SCREEN_COLS && LINES >= SCREEN_ROWS;
-    if (keep_text && stays_visible) device_present(grid);
+    if (keep_text && stays_visible) {
+        // The closing screen is ordinary text: in monochrome its attribute's
+        // focus look would leave the whole screen in reverse video.
+        if (monochrome) {
+            looks[ATTR_PLAIN].video = A_NORMAL;
+            forget_shown();
+        }
+        device_present(grid);
+    }
     screen_active = 0;
     endwin();
     if (keep_text && !stays_visible) {

@@ -12,7 +12,6 @@ wait_for_row 1 "Exit without saving. Have a very nice day!"
 screen_text | grep -q "VESK main directory" && fail "the form is still on the screen (xterm)"
 tty_restored
 end_session
-rm -f "$WORK/status" "$WORK/stty.after"
 
 start TERM=vt100 LANG=C.UTF-8
 wait_for "VESK main directory"
@@ -21,5 +20,8 @@ wait_for_exit 1
 wait_for_row 3 "Configuration saved. Have a nice day!"
 screen_text | grep -q "VESK main directory" && fail "the form is still on the screen (vt100)"
 [[ "$(screen_text | grep -c 'Have a nice day')" == 1 ]] || fail "the closing line appears more than once"
+# Without colours the form's plain look is reverse video; the closing screen
+# must be left as ordinary text.
+[[ -z "$(pane_rows looks | tr -d 'd\n')" ]] || fail "the closing screen is not plain text: $(pane_rows looks | sort -u)"
 tty_restored
 pass
