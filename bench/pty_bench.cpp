@@ -189,6 +189,30 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
         s.keep_output = !o.dump.empty();
         return s;
     };
+    // dialog and whiptail each also get a lone Esc in their text box, which
+    // exits, and a checklist of the two options: Space, Down, Space, Enter.
+    auto add_esc = [&](std::string name, std::string about, std::vector<std::string> argv) {
+        Subject e{std::move(name), std::move(about), base(std::move(argv)), false,
+                  [](const SessionResult& r) { return check_status(r, 255); }};
+        e.plan.capture_fd3 = true;
+        e.plan.keys = {raw("\x1b", "Esc in text field (exits)", kEscWaitMs)};
+        all.push_back(std::move(e));
+    };
+    auto add_checklist = [&](const std::string& tool, const std::string& name, const char* on,
+                             const char* off, std::string answer) {
+        Subject c{name + "-checklist",
+                  name + " --checklist with Backup when save (" + on + ") and Create logfile (" +
+                      off + "); Space, Down, Space, Enter.",
+                  base({tool, "--output-fd", "3", "--checklist", "Options", "10", "50", "2",
+                        "backup", "Backup when save", on, "logfile", "Create logfile", off}),
+                  false, [answer = std::move(answer)](const SessionResult& r) {
+                      return check_answer(r, 0, answer);
+                  }};
+        c.plan.capture_fd3 = true;
+        c.plan.keys = {raw(" ", kToggle), named(Named::down, kFocus), raw(" ", kToggle),
+                       raw("\r", "Enter: OK and exit")};
+        all.push_back(std::move(c));
+    };
 
     if (!o.program.empty()) {
         Subject save{"quenda-save",
@@ -279,23 +303,9 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
         f.plan.keys.push_back(raw("\r", "Enter: OK and exit"));
         all.push_back(std::move(f));
 
-        Subject e{"dialog-esc",
-                  "the same dialog --form; a lone Esc, which dialog acts on by exiting.",
-                  base(form), false, [](const SessionResult& r) { return check_status(r, 255); }};
-        e.plan.capture_fd3 = true;
-        e.plan.keys = {raw("\x1b", "Esc in text field (exits)", kEscWaitMs)};
-        all.push_back(std::move(e));
-
-        Subject c{"dialog-checklist",
-                  "dialog --checklist with Backup when save (on) and Create logfile (off); "
-                  "Space, Down, Space, Enter.",
-                  base({dialog, "--output-fd", "3", "--checklist", "Options", "10", "50", "2",
-                        "backup", "Backup when save", "on", "logfile", "Create logfile", "off"}),
-                  false, [](const SessionResult& r) { return check_answer(r, 0, "logfile"); }};
-        c.plan.capture_fd3 = true;
-        c.plan.keys = {raw(" ", kToggle), named(Named::down, kFocus), raw(" ", kToggle),
-                       raw("\r", "Enter: OK and exit")};
-        all.push_back(std::move(c));
+        add_esc("dialog-esc",
+                "the same dialog --form; a lone Esc, which dialog acts on by exiting.", form);
+        add_checklist(dialog, "dialog", "on", "off", "logfile");
     } else {
         notes.push_back("dialog not installed (bench/setup.sh installs it): dialog skipped");
     }
@@ -316,22 +326,8 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
         i.plan.keys.push_back(raw("\r", "Enter: OK and exit"));
         all.push_back(std::move(i));
 
-        Subject e{"whiptail-esc", "the same whiptail --inputbox; a lone Esc, which exits.",
-                  base(input), false, [](const SessionResult& r) { return check_status(r, 255); }};
-        e.plan.capture_fd3 = true;
-        e.plan.keys = {raw("\x1b", "Esc in text field (exits)", kEscWaitMs)};
-        all.push_back(std::move(e));
-
-        Subject c{"whiptail-checklist",
-                  "whiptail --checklist with Backup when save (ON) and Create logfile (OFF); "
-                  "Space, Down, Space, Enter.",
-                  base({whiptail, "--output-fd", "3", "--checklist", "Options", "10", "50", "2",
-                        "backup", "Backup when save", "ON", "logfile", "Create logfile", "OFF"}),
-                  false, [](const SessionResult& r) { return check_answer(r, 0, "\"logfile\""); }};
-        c.plan.capture_fd3 = true;
-        c.plan.keys = {raw(" ", kToggle), named(Named::down, kFocus), raw(" ", kToggle),
-                       raw("\r", "Enter: OK and exit")};
-        all.push_back(std::move(c));
+        add_esc("whiptail-esc", "the same whiptail --inputbox; a lone Esc, which exits.", input);
+        add_checklist(whiptail, "whiptail", "ON", "OFF", "\"logfile\"");
     } else {
         notes.push_back("whiptail not installed (bench/setup.sh installs it): whiptail skipped");
     }

@@ -13,8 +13,6 @@
 
 namespace {
 
-enum class Outcome { saved, try_in_place };
-
 bool write_all(int fd, const unsigned char* bytes, size_t size, bool positioned) {
     size_t done = 0;
     while (done < size) {
@@ -29,43 +27,43 @@ bool write_all(int fd, const unsigned char* bytes, size_t size, bool positioned)
 }
 
 // Writes a new file beside the old one and renames it over, so a reader sees
-// either the old record or the new one, never a mix.
-Outcome replace_through_temporary(const unsigned char (&bytes)[CONFIG_SIZE],
-                                  const struct stat* old) {
+// either the old record or the new one, never a mix. False when the file is
+// to be overwritten in place instead; nothing is then left behind.
+bool replace_through_temporary(const unsigned char (&bytes)[CONFIG_SIZE], const struct stat* old) {
     char temp[64];
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         std::snprintf(temp, sizeof temp, ".%s.%ld-%d", CONFIG_FILE_NAME,
                       static_cast<long>(getpid()), attempt);
         fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return Outcome::try_in_place;
+        if (fd < 0 && errno != EEXIST) return false;
     }
-    if (fd < 0) return Outcome::try_in_place;
+    if (fd < 0) return false;
     // A new file would belong to whoever saves; one the owner or group then
     // cannot read is worse than a save that is not atomic.
     if (old != nullptr &&
         (fchown(fd, old->st_uid, old->st_gid) != 0 || fchmod(fd, old->st_mode & 07777) != 0)) {
         close(fd);
         unlink(temp);
-        return Outcome::try_in_place;
+        return false;
     }
     const bool written = write_all(fd, bytes, CONFIG_SIZE, false) && fsync(fd) == 0;
     if (close(fd) != 0 || !written) {
         unlink(temp);
-        return Outcome::try_in_place;
+        return false;
     }
     // A bind-mounted file, another device, a sticky directory: the gate said
     // the file may be written, so it is overwritten where it is.
     if (rename(temp, CONFIG_FILE_NAME) != 0) {
         unlink(temp);
-        return Outcome::try_in_place;
+        return false;
     }
     const int dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         fsync(dir);  // the rename is done; a directory that cannot sync changes nothing
         close(dir);
     }
-    return Outcome::saved;
+    return true;
 }
 
 // Overwrites the open file: keeps a link a link and works where no new file
@@ -108,12 +106,9 @@ void save_record(int gate) {
 
     const bool keep_inode = gate >= 0 && (old.st_nlink > 1 || is_symbolic_link(CONFIG_FILE_NAME) ||
                                           has_access_list(gate));
-    Outcome outcome = Outcome::try_in_place;
-    if (!keep_inode) outcome = replace_through_temporary(bytes, gate >= 0 ? &old : nullptr);
-    if (outcome == Outcome::try_in_place && gate >= 0 && write_in_place(gate, bytes)) {
-        outcome = Outcome::saved;
-    }
-    if (outcome != Outcome::saved) config_disk_error();
+    bool saved = !keep_inode && replace_through_temporary(bytes, gate >= 0 ? &old : nullptr);
+    if (!saved && gate >= 0) saved = write_in_place(gate, bytes);
+    if (!saved) config_disk_error();
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ chmod 755 "$ROOT"
 FAILED=0
 CASE=""
 DIR=""
+INODE=""
 
 cleanup() {
     chattr -R -i "$ROOT" 2>/dev/null
@@ -106,6 +107,25 @@ expect_entries() {
     want=$(printf '%s\n' "$@" | sort)
     got=$(ls -A "$DIR" | sort)
     [[ $got == "$want" ]] || fail "directory holds [$(echo $got)], expected [$(echo $want)]"
+}
+
+# remember_inode, then expect_inode kept|replaced: whether quenda.cfg is still
+# the same file.
+remember_inode() { INODE=$(stat -c %i "$DIR/quenda.cfg"); }
+expect_inode() {
+    local now
+    now=$(stat -c %i "$DIR/quenda.cfg")
+    case $1 in
+        kept) [[ $now == "$INODE" ]] || fail "quenda.cfg was replaced" ;;
+        replaced) [[ $now != "$INODE" ]] || fail "quenda.cfg was not replaced" ;;
+    esac
+}
+
+# expect_owner UID:GID:MODE
+expect_owner() {
+    local now
+    now=$(stat -c %u:%g:%a "$DIR/quenda.cfg")
+    [[ $now == "$1" ]] || fail "owner, group or mode changed: $now"
 }
 
 expect_logged() {
@@ -281,7 +301,7 @@ group_limits() {
 }
 
 group_access() {
-    local inode immutable=no
+    local immutable=no
     # Immutable is root's way of "read-only": the file refuses the gate...
     if [[ $(id -u) == 0 ]]; then
         begin immutable-file
@@ -296,12 +316,12 @@ group_access() {
         # ...the directory refuses the temporary file, so the file is
         # overwritten where it stands.
         begin immutable-directory
-        inode=$(stat -c %i "$DIR/quenda.cfg")
+        remember_inode
         chattr +i "$DIR"
         run
         chattr -i "$DIR"
         expect_saved
-        [[ $(stat -c %i "$DIR/quenda.cfg") == "$inode" ]] || fail "quenda.cfg was replaced"
+        expect_inode kept
         expect_entries quenda.cfg
     else
         echo "note: chattr +i is not available here; the immutable cases did not run"
@@ -319,11 +339,11 @@ group_access() {
     begin read-only-directory
     chmod 666 "$DIR/quenda.cfg"
     chmod 555 "$DIR"
-    inode=$(stat -c %i "$DIR/quenda.cfg")
+    remember_inode
     run "${as_user[@]}"
     chmod 755 "$DIR"
     expect_saved
-    [[ $(stat -c %i "$DIR/quenda.cfg") == "$inode" ]] || fail "quenda.cfg was replaced"
+    expect_inode kept
     expect_entries quenda.cfg
 
     [[ $(id -u) == 0 ]] || return 0
@@ -335,12 +355,11 @@ group_access() {
     chown 1:4242 "$DIR/quenda.cfg"
     chmod 660 "$DIR/quenda.cfg"
     chmod 1777 "$DIR"
-    inode=$(stat -c %i "$DIR/quenda.cfg")
+    remember_inode
     run "${member[@]}"
     expect_saved
-    [[ $(stat -c %u:%g:%a "$DIR/quenda.cfg") == 1:4242:660 ]] ||
-        fail "owner, group or mode changed: $(stat -c %u:%g:%a "$DIR/quenda.cfg")"
-    [[ $(stat -c %i "$DIR/quenda.cfg") == "$inode" ]] || fail "quenda.cfg was replaced"
+    expect_owner 1:4242:660
+    expect_inode kept
     expect_entries quenda.cfg
 
     # The operator's own file in a group of theirs other than their first: it is
@@ -349,12 +368,11 @@ group_access() {
     chown 65534:4242 "$DIR/quenda.cfg"
     chmod 640 "$DIR/quenda.cfg"
     chmod 777 "$DIR"
-    inode=$(stat -c %i "$DIR/quenda.cfg")
+    remember_inode
     run "${member[@]}"
     expect_saved
-    [[ $(stat -c %u:%g:%a "$DIR/quenda.cfg") == 65534:4242:640 ]] ||
-        fail "owner, group or mode changed: $(stat -c %u:%g:%a "$DIR/quenda.cfg")"
-    [[ $(stat -c %i "$DIR/quenda.cfg") != "$inode" ]] || fail "quenda.cfg was not replaced"
+    expect_owner 65534:4242:640
+    expect_inode replaced
     expect_entries quenda.cfg
 
     # An access list would not come over to a new file: overwritten in place.
@@ -363,11 +381,11 @@ group_access() {
         echo "note: setfacl is missing or access lists are off here; that case did not run"
         return 0
     fi
-    inode=$(stat -c %i "$DIR/quenda.cfg")
+    remember_inode
     run
     expect_saved
     getfacl -pn "$DIR/quenda.cfg" 2> /dev/null | grep -qx 'user:1:rw-' || fail "the access list was lost"
-    [[ $(stat -c %i "$DIR/quenda.cfg") == "$inode" ]] || fail "quenda.cfg was replaced"
+    expect_inode kept
     expect_entries quenda.cfg
 }
 

@@ -1,10 +1,6 @@
 // Loading and saving "quenda.cfg" through the Windows file calls, each test in
 // a fresh directory of its own.
 #include <gtest/gtest.h>
-
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <algorithm>
