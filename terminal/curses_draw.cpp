@@ -1,0 +1,246 @@
+// What the terminal shows: glyphs for code page 437 in the locale, PC colours
+// as curses colour pairs, the form cell by cell, and the size notice.
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+#include <cwchar>
+
+#include "cp437.h"
+#include "curses_internal.h"
+
+namespace tty {
+
+namespace {
+
+enum class GlyphKind : unsigned char { wide, line_drawing, ascii };
+struct Glyph {
+    GlyphKind kind;
+    wchar_t wide;
+    char narrow;
+};
+struct Look {
+    bool known;
+    attr_t video;
+    short pair;
+};
+
+short next_pair = 1;
+bool base_is_field = false;
+short outside_pair = 0;
+bool outside_stale = true;
+Glyph glyphs[256];
+Look looks[256];
+
+// What the terminal shows now; a cell with attribute 0xFF... is never drawn by the
+// form, so an impossible value marks "unknown" after a full redraw.
+Cell shown[SCREEN_ROWS][SCREEN_COLS];
+
+bool locale_shows(wchar_t wide) {
+    char buf[MB_LEN_MAX];
+    std::mbstate_t state{};
+    return std::wcrtomb(buf, wide, &state) != static_cast<size_t>(-1) && wcwidth(wide) == 1;
+}
+
+bool terminal_has_line_drawing(char letter) {
+    const char* acsc = tigetstr(const_cast<char*>("acsc"));
+    if (acsc == nullptr || acsc == reinterpret_cast<char*>(-1)) return false;
+    for (; acsc[0] != '\0' && acsc[1] != '\0'; acsc += 2) {
+        if (acsc[0] == letter) return true;
+    }
+    return false;
+}
+
+// PC palette order to ANSI order: PC 1 is blue, ANSI 4 is blue, and so on.
+constexpr short ANSI_OF_PC[8] = {COLOR_BLACK, COLOR_BLUE,    COLOR_GREEN,  COLOR_CYAN,
+                                 COLOR_RED,   COLOR_MAGENTA, COLOR_YELLOW, COLOR_WHITE};
+
+attr_t monochrome_video(Attr attr) {
+    switch (attr) {
+        case ATTR_FIELD: return A_UNDERLINE;
+        case ATTR_HIGHLIGHT: return A_REVERSE | A_BOLD;
+        case ATTR_PLAIN: return A_REVERSE;
+        case ATTR_BOX_TITLE: return A_BOLD;
+        default: return ((attr >> 4) == 0 ? A_REVERSE : A_NORMAL) | ((attr & 8) ? A_BOLD : 0);
+    }
+}
+
+struct Colours {
+    short fg;
+    short bg;
+    attr_t video;
+};
+
+Colours base_colours{};
+
+Colours colours_of(Attr attr) {
+    const bool sixteen = COLORS >= 16;
+    const int fg = attr & 15;
+    const int bg = attr >> 4;
+    return {static_cast<short>(ANSI_OF_PC[fg & 7] + (fg >= 8 && sixteen ? 8 : 0)),
+            static_cast<short>(ANSI_OF_PC[bg & 7] + (bg >= 8 && sixteen ? 8 : 0)),
+            (fg >= 8 && !sixteen) ? A_BOLD : A_NORMAL};
+}
+
+// Right of and below the form on a terminal larger than 80x25.
+void paint_outside_the_form() {
+    if (outside_pair == 0) return;
+    const auto blank = ' ' | static_cast<chtype>(COLOR_PAIR(outside_pair));
+    for (int row = 0; row < LINES; ++row) {
+        for (int col = row < SCREEN_ROWS ? SCREEN_COLS : 0; col < COLS; ++col) {
+            mvwaddch(stdscr, row, col, blank);
+        }
+    }
+}
+
+const Look& look_of(Attr attr) {
+    Look& look = looks[attr];
+    if (look.known) return look;
+    look.known = true;
+    if (monochrome || next_pair >= COLOR_PAIRS) {
+        look.video = monochrome_video(attr);
+        return look;
+    }
+    const Colours colours = colours_of(attr);
+    look.video = colours.video;
+    if (base_is_field && colours.fg == base_colours.fg && colours.bg == base_colours.bg) {
+        look.pair = 0;
+        return look;
+    }
+    look.pair = next_pair++;
+    init_pair(look.pair, colours.fg, colours.bg);
+    return look;
+}
+
+void draw_cell(int row, int col, Cell cell) {
+    const Glyph& glyph = glyphs[cell.ch];
+    const Look& look = look_of(cell.attr);
+    if (glyph.kind == GlyphKind::wide) {
+        const wchar_t text[2] = {glyph.wide, L'\0'};
+        cchar_t cc;
+        setcchar(&cc, text, look.video, look.pair, nullptr);
+        mvwadd_wch(stdscr, row, col, &cc);
+        return;
+    }
+    chtype ch = static_cast<unsigned char>(glyph.narrow);
+    if (glyph.kind == GlyphKind::line_drawing) ch = NCURSES_ACS(glyph.narrow);
+    mvwaddch(stdscr, row, col, ch | look.video | static_cast<chtype>(COLOR_PAIR(look.pair)));
+}
+
+// Drawn afresh each time: the size it quotes may have changed. Lines are cut
+// to the width so a narrow terminal does not wrap one over the other.
+void show_size_notice() {
+    werase(stdscr);
+    char line[96];
+    std::snprintf(line, sizeof line, "quenda-setup needs a terminal of at least %dx%d.",
+                  SCREEN_COLS, SCREEN_ROWS);
+    mvwaddnstr(stdscr, 0, 0, line, COLS);
+    std::snprintf(line, sizeof line, "This one is %dx%d: please enlarge it.", COLS, LINES);
+    mvwaddnstr(stdscr, 1, 0, line, COLS);
+    wmove(stdscr, LINES > 2 ? 2 : LINES - 1, 0);
+    notice_up = true;
+}
+
+// One row as a plain line in the locale's encoding, trailing blanks dropped.
+void write_row_as_text(const Cell (&cells)[SCREEN_COLS]) {
+    char line[SCREEN_COLS * MB_LEN_MAX + 1];
+    size_t len = 0;
+    size_t text_end = 0;
+    std::mbstate_t state{};
+    for (const Cell& cell : cells) {
+        const Glyph& glyph = glyphs[cell.ch];
+        if (glyph.kind == GlyphKind::wide) {
+            len += std::wcrtomb(line + len, glyph.wide, &state);
+        } else {
+            line[len++] =
+                glyph.kind == GlyphKind::ascii ? glyph.narrow : cp437_ascii_stand_in(cell.ch);
+        }
+        if (cell.ch != ' ' && cell.ch != 0) text_end = len;
+    }
+    if (text_end == 0) return;
+    line[text_end] = '\n';
+    ssize_t ignored = write(tty_fd, line, text_end + 1);
+    (void)ignored;
+}
+
+}  // namespace
+
+void choose_glyphs() {
+    for (int byte = 0; byte < 256; ++byte) {
+        const auto b = static_cast<unsigned char>(byte);
+        const auto wide = static_cast<wchar_t>(cp437_to_unicode(b));
+        const char line = cp437_line_drawing(b);
+        if (locale_shows(wide)) {
+            glyphs[byte] = {GlyphKind::wide, wide, 0};
+        } else if (line != '\0' && terminal_has_line_drawing(line)) {
+            glyphs[byte] = {GlyphKind::line_drawing, 0, line};
+        } else {
+            glyphs[byte] = {GlyphKind::ascii, 0, cp437_ascii_stand_in(b)};
+        }
+    }
+}
+
+// ncurses goes back to pair 0 after every update. With pair 0 in the text
+// field's colours, a character typed into a field costs one byte on the wire
+// instead of an attribute change there and back. The terminal's own colours
+// are then out of reach (-1 means the field's too), so space outside the form
+// on a larger terminal is painted grey on black, as a console's would be.
+void make_field_colours_the_base() {
+    const Colours field = colours_of(ATTR_FIELD);
+    if (assume_default_colors(field.fg, field.bg) != OK) return;
+    base_colours = field;
+    base_is_field = true;
+    const short outside = next_pair++;
+    if (init_pair(outside, COLOR_WHITE, COLOR_BLACK) == OK) outside_pair = outside;
+}
+
+void forget_shown() {
+    std::memset(shown, 0xFF, sizeof shown);
+    outside_stale = true;
+    clearok(curscr, TRUE);
+}
+
+void use_plain_look_for_closing() {
+    if (!monochrome) return;
+    looks[ATTR_PLAIN].video = A_NORMAL;
+    forget_shown();
+}
+
+void write_rows_as_text(const Grid& grid) {
+    for (int row = 0; row < SCREEN_ROWS; ++row) write_row_as_text(grid.cells[row]);
+}
+
+}  // namespace tty
+
+using namespace tty;
+
+void device_present(const Grid& grid) {
+    if (COLS < SCREEN_COLS || LINES < SCREEN_ROWS) {
+        show_size_notice();
+        wrefresh(stdscr);
+        return;
+    }
+    if (notice_up) {
+        notice_up = false;
+        werase(stdscr);
+        forget_shown();
+    }
+    for (int row = 0; row < SCREEN_ROWS; ++row) {
+        for (int col = 0; col < SCREEN_COLS; ++col) {
+            if (grid.cells[row][col] == shown[row][col]) continue;
+            draw_cell(row, col, grid.cells[row][col]);
+            shown[row][col] = grid.cells[row][col];
+        }
+    }
+    if (outside_stale) {
+        paint_outside_the_form();
+        outside_stale = false;
+    }
+    const int col =
+        grid.cursor_col < 1 ? 1 : (grid.cursor_col > SCREEN_COLS ? SCREEN_COLS : grid.cursor_col);
+    const int row =
+        grid.cursor_row < 1 ? 1 : (grid.cursor_row > SCREEN_ROWS ? SCREEN_ROWS : grid.cursor_row);
+    wmove(stdscr, row - 1, col - 1);
+    wrefresh(stdscr);
+}

@@ -1,0 +1,59 @@
+// What the ncurses device's files share: the terminal, its modes and the
+// state that signal handlers may touch. Only the device's own files include
+// this (and with it <curses.h>, whose KEY_* macros clash with our key codes).
+#pragma once
+
+#include <termios.h>
+
+#include <csignal>
+#include <cstdio>
+
+#include "device.h"
+
+#define NCURSES_WIDECHAR 1
+#include <curses.h>
+#include <term.h>
+
+namespace tty {
+
+extern int tty_fd;
+extern SCREEN* term_screen;
+extern termios shell_mode;  // the modes to give back
+extern bool monochrome;
+extern bool notice_up;  // the size notice hides the form
+
+// Signal handlers may only use these.
+extern volatile sig_atomic_t screen_active;
+extern volatile sig_atomic_t pending_resize;
+extern volatile sig_atomic_t pending_stop;
+extern volatile sig_atomic_t pending_continue;
+extern int wake_pipe[2];
+
+// A terminfo string, or null where the terminal has none.
+const char* capability(const char* name);
+
+// Drawing (curses_draw.cpp).
+void choose_glyphs();
+void make_field_colours_the_base();
+// The terminal's content is unknown: the next present draws every cell.
+void forget_shown();
+// The closing screen is ordinary text, also where the plain look is reverse video.
+void use_plain_look_for_closing();
+// The grid's non-blank rows as plain lines in the locale's encoding.
+void write_rows_as_text(const Grid& grid);
+
+// Signals, job control and size (curses_signals.cpp).
+void install_handlers();
+// The bytes a signal handler writes to give the terminal back.
+void prepare_leave_sequence();
+void refresh_size();
+// Acts on what the signal handlers noted: a stop, a resize, a continue.
+void handle_wakeups(const Grid& grid);
+
+// Keys (curses_input.cpp).
+void prepare_decoder();
+
+// The terminal is gone: gives back what can be given and exits.
+[[noreturn]] void terminal_lost(const Grid& grid);
+
+}  // namespace tty

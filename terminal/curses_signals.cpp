@@ -1,0 +1,185 @@
+// Signals and job control on the terminal: what an ending signal gives back,
+// stops and continues, and a changed window size.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "curses_internal.h"
+
+namespace tty {
+
+volatile sig_atomic_t screen_active = 0;
+volatile sig_atomic_t pending_resize = 0;
+volatile sig_atomic_t pending_stop = 0;
+volatile sig_atomic_t pending_continue = 0;
+int wake_pipe[2] = {-1, -1};
+
+namespace {
+
+// Bytes that give the screen back, prepared ahead so that a signal handler can
+// write them without curses. Two copies: a handler always finds a whole one.
+struct LeaveSequence {
+    char bytes[256];
+    size_t len;
+};
+
+LeaveSequence leave_sequences[2];
+volatile sig_atomic_t leave_current = 0;
+
+constexpr int ENDING_SIGNALS[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+
+// Padding ("$<2>") means something to tputs only; written as it stands it
+// would appear on the screen.
+void append_without_padding(LeaveSequence& seq, const char* cap) {
+    if (cap == nullptr) return;
+    for (const char* p = cap; *p != '\0'; ++p) {
+        const char* pad_end = p[0] == '$' && p[1] == '<' ? std::strchr(p, '>') : nullptr;
+        if (pad_end != nullptr) {
+            p = pad_end;
+        } else if (seq.len + 1 < sizeof seq.bytes) {
+            seq.bytes[seq.len++] = *p;
+        }
+    }
+}
+
+// Async-signal-safe: puts the terminal back without touching curses state.
+// A job in the background leaves the terminal alone: it belongs to the shell
+// then, and changing its modes would stop us with SIGTTOU.
+void restore_terminal_now() {
+    if (!screen_active) return;
+    screen_active = 0;
+    if (tcgetpgrp(tty_fd) != getpgrp()) return;
+    const LeaveSequence& seq = leave_sequences[leave_current];
+    ssize_t ignored = write(tty_fd, seq.bytes, seq.len);
+    (void)ignored;
+    tcsetattr(tty_fd, TCSANOW, &shell_mode);
+}
+
+void wake_main_loop() {
+    const int saved_errno = errno;
+    const char byte = 0;
+    ssize_t ignored = write(wake_pipe[1], &byte, 1);
+    (void)ignored;
+    errno = saved_errno;
+}
+
+void on_ending_signal(int sig) {
+    restore_terminal_now();
+    signal(sig, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    raise(sig);
+}
+
+void on_resize(int) {
+    pending_resize = 1;
+    wake_main_loop();
+}
+
+void on_stop(int) {
+    pending_stop = 1;
+    wake_main_loop();
+}
+
+void on_continue(int) {
+    pending_continue = 1;
+    wake_main_loop();
+}
+
+// SA_RESTART keeps curses' own writes from failing half-way with EINTR; poll
+// still returns early, which is what wakes the key loop.
+void install(int sig, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(sig, &action, nullptr);
+}
+
+// An ignored signal stays ignored, as under nohup or a shell without job control.
+void install_unless_ignored(int sig, void (*handler)(int)) {
+    struct sigaction old {};
+    sigaction(sig, nullptr, &old);
+    if (old.sa_handler != SIG_IGN) install(sig, handler);
+}
+
+}  // namespace
+
+void install_handlers() {
+    for (int sig : ENDING_SIGNALS) install_unless_ignored(sig, on_ending_signal);
+    install(SIGWINCH, on_resize);
+    install_unless_ignored(SIGTSTP, on_stop);
+    install(SIGCONT, on_continue);
+}
+
+// Redone whenever the size changes: without a screen of our own to leave, the
+// cursor goes below the form, as endwin does, so the shell starts on a clean line.
+void prepare_leave_sequence() {
+    LeaveSequence& seq = leave_sequences[1 - leave_current];
+    seq.len = 0;
+    append_without_padding(seq, capability("rmacs"));
+    append_without_padding(seq, capability("sgr0"));
+    append_without_padding(seq, capability("cnorm"));
+    const char* rmcup = capability("rmcup");
+    const char* cup = capability("cup");
+    if (rmcup == nullptr && cup != nullptr) {
+        append_without_padding(seq, tiparm(cup, LINES - 1, 0));
+        append_without_padding(seq, "\r\n");
+    }
+    append_without_padding(seq, rmcup);
+    leave_current = 1 - leave_current;
+}
+
+void refresh_size() {
+    winsize size{};
+    if (ioctl(tty_fd, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
+        resizeterm(size.ws_row, size.ws_col);
+    }
+    forget_shown();
+    prepare_leave_sequence();
+}
+
+// Leaves the screen while stopped, as a shell job should, and redraws on return.
+void suspend(const Grid& grid) {
+    pending_continue = 0;
+    endwin();
+    screen_active = 0;
+    // When the stop went to the whole job, the shell may have taken the
+    // terminal back before endwin was done: endwin was then stopped by SIGTTOU
+    // and has just been continued by fg. Stopping again would need a second fg.
+    if (!pending_continue) {
+        signal(SIGTSTP, SIG_DFL);
+        raise(SIGTSTP);
+        install(SIGTSTP, on_stop);
+    }
+    // The modes the shell hands back now are the ones to restore at the end,
+    // as the operator may have changed them while we were stopped.
+    tcgetattr(tty_fd, &shell_mode);
+    def_shell_mode();
+    screen_active = 1;
+    refresh_size();
+    device_present(grid);
+}
+
+void handle_wakeups(const Grid& grid) {
+    char drain[64];
+    while (read(wake_pipe[0], drain, sizeof drain) > 0) {
+    }
+    if (pending_stop) {
+        pending_stop = 0;
+        suspend(grid);
+        pending_continue = 0;  // suspend has redrawn already
+    }
+    if (pending_resize || pending_continue) {
+        pending_resize = 0;
+        pending_continue = 0;
+        refresh_size();
+        device_present(grid);
+    }
+}
+
+}  // namespace tty
