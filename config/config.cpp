@@ -1,4 +1,5 @@
 // The settings record: defaults, byte layout and the rules applied on save.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +46,10 @@ void add_trailing_slash(char (&dir)[80]) {
 
 void config_disk_error() {
     close_screen();
+#ifdef SIGPIPE
+    // Standard output may be a pipe nobody reads; the status must still say it.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     std::fputs("\nDisk error, cannot save quenda.cfg.", stdout);
     std::fflush(stdout);
     std::exit(0);

@@ -1,12 +1,16 @@
 // Loading and saving "quenda.cfg" on POSIX systems.
+#include <acl/libacl.h>
+#include <attr/libattr.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 
 #include "config_internal.h"
@@ -26,38 +30,102 @@ bool write_all(int fd, const unsigned char* bytes, size_t size, bool positioned)
     return true;
 }
 
-// Writes a new file beside the old one and renames it over, so a reader sees
-// either the old record or the new one, never a mix. False when the file is
-// to be overwritten in place instead; nothing is then left behind.
-bool replace_through_temporary(const unsigned char (&bytes)[CONFIG_SIZE], const struct stat* old) {
-    char temp[64];
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        std::snprintf(temp, sizeof temp, ".%s.%ld-%d", CONFIG_FILE_NAME,
+// A step of the save through a new file that can fail.
+enum class Step { create, copy_metadata, write, sync, rename };
+
+// The one rule for a failed step: true where a new file cannot take the old
+// one's place and the old file is overwritten in place instead; false where
+// the save stops with the disk error and the old file stays as it was.
+bool write_in_place_after(Step step, int error) {
+    if (error == EIO) return false;  // the disk is failing: touch nothing more
+    switch (step) {
+        // A directory that takes no new file, no inode or blocks for a second copy.
+        case Step::create:
+            return error == EACCES || error == EPERM || error == EROFS || error == ENOSPC ||
+                   error == EDQUOT;
+        // An owner, group, access list or attribute the new file cannot be given.
+        case Step::copy_metadata: return true;
+        case Step::write: return error == ENOSPC || error == EDQUOT;
+        // A failed flush may have lost pages of any file: trust nothing.
+        case Step::sync: return false;
+        // A mount point, another device, a sticky directory.
+        case Step::rename: return error == EBUSY || error == EXDEV || error == EPERM;
+    }
+    return false;
+}
+
+struct Failure {
+    Step step;
+    int error;
+};
+
+// A new file in the current directory. Unnamed where the file system allows,
+// so that nothing is left behind if we die before it takes the old one's
+// place; it is named through /proc once it holds the record.
+int create_new_file(bool& unnamed) {
+    unnamed = access("/proc/self/fd", X_OK) == 0;
+    if (unnamed) {
+        const int fd = open(".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+        unnamed = false;
+    }
+    return -1;
+}
+
+// Gives the new file a temporary name beside "quenda.cfg": links the unnamed
+// fd, or with fd -1 creates a named file. temp is set only once the name is
+// ours. The fd on success, -1 with errno on failure.
+int name_new_file(int fd, char (&temp)[64]) {
+    char link_path[32];
+    std::snprintf(link_path, sizeof link_path, "/proc/self/fd/%d", fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[sizeof temp];
+        std::snprintf(name, sizeof name, ".%s.%ld-%d", CONFIG_FILE_NAME,
                       static_cast<long>(getpid()), attempt);
-        fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
+        const int named =
+            fd >= 0
+                ? (linkat(AT_FDCWD, link_path, AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0 ? fd : -1)
+                : open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (named >= 0) {
+            std::memcpy(temp, name, sizeof temp);
+            return named;
+        }
+        if (errno != EEXIST) return -1;
     }
-    if (fd < 0) return false;
-    // A new file would belong to whoever saves; one the owner or group then
-    // cannot read is worse than a save that is not atomic.
-    if (old != nullptr &&
-        (fchown(fd, old->st_uid, old->st_gid) != 0 || fchmod(fd, old->st_mode & 07777) != 0)) {
-        close(fd);
-        unlink(temp);
+    return -1;
+}
+
+// The old file's owner, group, mode, access list and extended attributes.
+bool copy_metadata(int gate, const struct stat& old, int fd) {
+    return fchown(fd, old.st_uid, old.st_gid) == 0 &&
+           perm_copy_fd(CONFIG_FILE_NAME, gate, CONFIG_FILE_NAME, fd, nullptr) == 0 &&
+           attr_copy_fd(CONFIG_FILE_NAME, gate, CONFIG_FILE_NAME, fd, nullptr, nullptr) == 0;
+}
+
+// Writes a new file beside the old one and renames it over, so a reader sees
+// either the old record or the new one, never a mix. On failure nothing is
+// left behind and the failed step is returned.
+bool replace_through_new_file(const unsigned char (&bytes)[CONFIG_SIZE], int gate,
+                              const struct stat& old, Failure& failure) {
+    bool unnamed = false;
+    char temp[64] = "";
+    int fd = create_new_file(unnamed);
+    if (!unnamed) fd = name_new_file(-1, temp);
+    const auto fail = [&](Step step) {
+        failure = {step, errno};
+        if (fd >= 0) close(fd);
+        if (temp[0] != '\0') unlink(temp);
         return false;
-    }
-    const bool written = write_all(fd, bytes, CONFIG_SIZE, false) && fsync(fd) == 0;
-    if (close(fd) != 0 || !written) {
-        unlink(temp);
-        return false;
-    }
-    // A bind-mounted file, another device, a sticky directory: the gate said
-    // the file may be written, so it is overwritten where it is.
-    if (rename(temp, CONFIG_FILE_NAME) != 0) {
-        unlink(temp);
-        return false;
-    }
+    };
+    if (fd < 0) return fail(Step::create);
+    if (gate >= 0 && !copy_metadata(gate, old, fd)) return fail(Step::copy_metadata);
+    if (!write_all(fd, bytes, CONFIG_SIZE, false)) return fail(Step::write);
+    if (fsync(fd) != 0) return fail(Step::sync);
+    if (unnamed && name_new_file(fd, temp) < 0) return fail(Step::create);
+    const int closed = close(fd);
+    fd = -1;
+    if (closed != 0) return fail(Step::sync);
+    if (rename(temp, CONFIG_FILE_NAME) != 0) return fail(Step::rename);
     const int dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         fsync(dir);  // the rename is done; a directory that cannot sync changes nothing
@@ -67,20 +135,23 @@ bool replace_through_temporary(const unsigned char (&bytes)[CONFIG_SIZE], const 
 }
 
 // Overwrites the open file: keeps a link a link and works where no new file
-// can be made. The old bytes stay until the new ones are written over them.
+// can take the old one's place. The old bytes stay until new ones cover them.
 bool write_in_place(int fd, const unsigned char (&bytes)[CONFIG_SIZE]) {
     return write_all(fd, bytes, CONFIG_SIZE, true) && ftruncate(fd, CONFIG_SIZE) == 0 &&
            fsync(fd) == 0;
 }
 
-// An access list would not come over to a new file.
-bool has_access_list(int fd) {
-    return fgetxattr(fd, "system.posix_acl_access", nullptr, 0) >= 0;
-}
-
 bool is_symbolic_link(const char* name) {
     struct stat link {};
     return lstat(name, &link) == 0 && S_ISLNK(link.st_mode);
+}
+
+// The file the save made through a dangling link; removed if the save fails.
+char created_target[PATH_MAX];
+
+[[noreturn]] void save_failed() {
+    if (created_target[0] != '\0') unlink(created_target);
+    config_disk_error();
 }
 
 // Opens the existing file for writing without changing it: the one check that
@@ -93,6 +164,7 @@ int open_gate() {
         // missing one.
         fd = open(CONFIG_FILE_NAME, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
         if (fd < 0) config_disk_error();
+        if (realpath(CONFIG_FILE_NAME, created_target) == nullptr) created_target[0] = '\0';
     }
     if (fd < 0 && errno != ENOENT) config_disk_error();
     return fd;
@@ -100,15 +172,18 @@ int open_gate() {
 
 void save_record(int gate) {
     struct stat old {};
-    if (gate >= 0 && (fstat(gate, &old) != 0 || !S_ISREG(old.st_mode))) config_disk_error();
+    if (gate >= 0 && (fstat(gate, &old) != 0 || !S_ISREG(old.st_mode))) save_failed();
     unsigned char bytes[CONFIG_SIZE];
     prepare_config_for_save(bytes);
 
-    const bool keep_inode = gate >= 0 && (old.st_nlink > 1 || is_symbolic_link(CONFIG_FILE_NAME) ||
-                                          has_access_list(gate));
-    bool saved = !keep_inode && replace_through_temporary(bytes, gate >= 0 ? &old : nullptr);
-    if (!saved && gate >= 0) saved = write_in_place(gate, bytes);
-    if (!saved) config_disk_error();
+    // A new file would not be the one the other names or the link lead to.
+    const bool keep_inode = gate >= 0 && (old.st_nlink > 1 || is_symbolic_link(CONFIG_FILE_NAME));
+    Failure failure{};
+    if (!keep_inode && replace_through_new_file(bytes, gate, old, failure)) return;
+    if (gate < 0 || (!keep_inode && !write_in_place_after(failure.step, failure.error))) {
+        save_failed();
+    }
+    if (!write_in_place(gate, bytes)) save_failed();
 }
 
 }  // namespace

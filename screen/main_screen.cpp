@@ -80,14 +80,24 @@ int run_button(int row, const char* text) {
     }
 }
 
-int run_directory(int row, char* dir) {
-    const FieldResult result = edit_text_field(dir, FIELD_WIDTH, TEXT_AS_TYPED, FIELD_COLUMN, row);
-    put_text(FIELD_COLUMN + 1, row, dir, ATTR_FIELD);
+// The field shows only its first 50 characters of up to 79. Left as it was
+// shown, the stored text stays whole; only an edit stores what the field holds.
+int run_directory(int row, char (&dir)[80]) {
+    char edited[sizeof dir];
+    std::memcpy(edited, dir, sizeof dir);
+    const FieldResult result =
+        edit_text_field(edited, FIELD_WIDTH, TEXT_AS_TYPED, FIELD_COLUMN, row);
+    const size_t shown = strnlen(dir, FIELD_WIDTH);
+    if (std::strlen(edited) != shown || std::memcmp(edited, dir, shown) != 0) {
+        std::memcpy(dir, edited, sizeof dir);
+    }
+    put_text(FIELD_COLUMN + 1, row, edited, ATTR_FIELD);
     return result == FIELD_UP ? -1 : 1;
 }
 
 int run_option(int row, const char* label, std::uint8_t flag) {
-    const FieldResult result = edit_check_box(BOX_COLUMN, row, label, (config_record.flags & flag) ? 1 : 0);
+    const FieldResult result =
+        edit_check_box(BOX_COLUMN, row, label, (config_record.flags & flag) ? 1 : 0);
     if (result == BOX_UP_CHECKED || result == BOX_DOWN_CHECKED) {
         config_record.flags = static_cast<std::uint8_t>(config_record.flags | flag);
     } else {

@@ -216,6 +216,31 @@ TEST_F(MainScreen, SaveWithoutChangesStillWritesAndAddsTheSlashes) {
     EXPECT_EQ(read_file(), record_bytes("c:/bbs/", "/", 0x01));
 }
 
+// The fields show 50 characters of up to 79. Passing through a field keeps the
+// whole stored text, bytes after its NUL included; an edit stores what the
+// field shows.
+TEST_F(MainScreen, LongDirectoriesAreCutOnlyByAnEdit) {
+    const std::string main_dir = "c:/" + repeat("abcdefghij", 6) + "/";            // 64 characters
+    const std::string editor_dir = "d:/" + repeat("0123456789", 6) + "12345678/";  // 72
+    Bytes original = record_bytes(main_dir.c_str(), editor_dir.c_str(), 0x03);
+    original[4 + 70] = 'M';  // left behind by an earlier, longer text
+    original[84 + 75] = 'Q';
+    write_file(original);
+    script_keys({KEY_HOME, KEY_LEFT, KEY_END, KEY_DOWN, KEY_RIGHT, KEY_ESC, KEY_ENTER, KEY_DOWN,
+                 KEY_DOWN, KEY_ENTER});
+    EXPECT_EQ(main_screen(), 1);
+    EXPECT_EQ(read_file(), original);
+
+    reset_fake_terminal();
+    config_record = {};
+    script_keys({KEY_DOWN, KEY_BACKSPACE, KEY_DOWN, KEY_DOWN, KEY_DOWN, KEY_ENTER});
+    EXPECT_EQ(main_screen(), 1);
+    Bytes edited = original;
+    edited[84 + 49] = '/';  // 49 characters as shown, then the slash the save adds
+    edited[84 + 50] = '\0';
+    EXPECT_EQ(read_file(), edited);
+}
+
 TEST_F(MainScreen, UnwritableFileEndsWithTheDiskErrorAndStatusZero) {
     fs::create_directory(CONFIG_FILE_NAME);  // cannot be opened for writing, even by root
     script_keys({KEY_UP, KEY_UP, KEY_ENTER});
