@@ -1,9 +1,28 @@
 // Loading and saving "quenda.cfg" on Windows.
+#include "config_windows.h"
+
 #include <windows.h>
 
 #include <cstdio>
 
 #include "config_internal.h"
+
+bool may_write_in_place(SaveStep step, DWORD error) {
+    switch (step) {
+        case SaveStep::create_temporary:
+            // No new file can be made here: a directory the operator may not
+            // create files in, a write-protected medium, no room for one more.
+            return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT ||
+                   error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+        case SaveStep::write_temporary:
+            // The disk failed or may have: the old file is the copy to keep.
+            return false;
+        case SaveStep::replace:
+            // Another program holds the file open: it can still be written.
+            return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+    }
+    return false;
+}
 
 namespace {
 
@@ -46,35 +65,62 @@ bool is_regular_file(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) {
 
 // Opens the existing file for writing without changing it: the one check that
 // decides whether the operator may write it at all. INVALID_HANDLE_VALUE when
-// there is none.
-HANDLE open_gate(const Name& name) {
+// there is none; created says whether this open made the file.
+HANDLE open_gate(const Name& name, bool& created) {
+    created = false;
     HANDLE gate = CreateFileW(name, GENERIC_WRITE, SHARE_ALL, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (gate == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND &&
         is_reparse_point(name)) {
-        // A dangling link: create its target rather than replace the link.
-        gate = CreateFileW(name, GENERIC_WRITE, SHARE_ALL, nullptr, OPEN_ALWAYS,
+        // A dangling link: create its target rather than replace the link, able
+        // to delete it again should the save fail. A target that cannot be
+        // created is a file we cannot write, not a missing one.
+        gate = CreateFileW(name, GENERIC_WRITE | DELETE, SHARE_ALL, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (gate == INVALID_HANDLE_VALUE) config_disk_error();
+        created = GetLastError() != ERROR_ALREADY_EXISTS;
     }
     if (gate == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND) config_disk_error();
     return gate;
 }
 
-// Writes the record into a new file beside the old one, flushed to disk. On
-// success temp names it; on failure nothing is left behind.
-bool write_temporary(const unsigned char (&bytes)[CONFIG_SIZE], DWORD attributes, Name& temp) {
-    HANDLE file = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; file == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
+// A new file beside the old one, or INVALID_HANDLE_VALUE with the reason left
+// in GetLastError.
+HANDLE create_temporary(DWORD attributes, Name& temp) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
         char narrow[NAME_MAX_CHARS];
         std::snprintf(narrow, sizeof narrow, ".%s.%lu-%d", CONFIG_FILE_NAME, GetCurrentProcessId(),
                       attempt);
         widen(narrow, temp);
-        file = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
-        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return false;
+        HANDLE file = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
     }
-    if (file == INVALID_HANDLE_VALUE) return false;
+    return INVALID_HANDLE_VALUE;
+}
+
+// Writes the record into a new file beside the old one, flushed to disk, and
+// moves it over the old one, so a reader sees the old record or the new one,
+// never a mix. On failure the new file is gone again, and failed and error say
+// where and why the save stopped.
+bool replace_through_temporary(const Name& name, const unsigned char (&bytes)[CONFIG_SIZE],
+                               DWORD attributes, SaveStep& failed, DWORD& error) {
+    Name temp;
+    HANDLE file = create_temporary(attributes, temp);
+    if (file == INVALID_HANDLE_VALUE) {
+        failed = SaveStep::create_temporary;
+        error = GetLastError();
+        return false;
+    }
     const bool written = write_all(file, bytes) && FlushFileBuffers(file);
     if (!CloseHandle(file) || !written) {
+        failed = SaveStep::write_temporary;
+        error = GetLastError();
+        DeleteFileW(temp);
+        return false;
+    }
+    if (!MoveFileExW(temp, name, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        failed = SaveStep::replace;
+        error = GetLastError();
         DeleteFileW(temp);
         return false;
     }
@@ -89,20 +135,21 @@ bool write_in_place(HANDLE file, const unsigned char (&bytes)[CONFIG_SIZE]) {
            SetEndOfFile(file) && FlushFileBuffers(file);
 }
 
-bool save_in_place(const Name& name, HANDLE gate, const unsigned char (&bytes)[CONFIG_SIZE]) {
-    if (gate == INVALID_HANDLE_VALUE) {
-        gate = CreateFileW(name, GENERIC_WRITE, SHARE_ALL, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (gate == INVALID_HANDLE_VALUE) return false;
+// Writes in place and closes the file. A file the gate created is deleted
+// again when that fails, so a dangling link stays dangling.
+bool save_in_place(HANDLE file, const unsigned char (&bytes)[CONFIG_SIZE], bool created) {
+    const bool saved = write_in_place(file, bytes);
+    if (!saved && created) {
+        FILE_DISPOSITION_INFO gone{TRUE};
+        SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone);
     }
-    const bool saved = write_in_place(gate, bytes);
-    CloseHandle(gate);
+    CloseHandle(file);
     return saved;
 }
 
-// The gate is closed before the rename (Windows cannot replace an open file), so
-// the in-place path opens the file again.
-bool save_record(const Name& name, HANDLE gate) {
+// The gate is closed before the move (Windows cannot replace an open file), so
+// a save that falls back to the in-place write opens the file again.
+bool save_record(const Name& name, HANDLE gate, bool created) {
     BY_HANDLE_FILE_INFORMATION old{};
     if (gate != INVALID_HANDLE_VALUE && !is_regular_file(gate, old)) {
         CloseHandle(gate);
@@ -112,20 +159,22 @@ bool save_record(const Name& name, HANDLE gate) {
     unsigned char bytes[CONFIG_SIZE];
     prepare_config_for_save(bytes);
 
-    if (exists && (old.nNumberOfLinks > 1 || is_reparse_point(name)))
-        return save_in_place(name, gate, bytes);
+    // A target just created for a dangling link is written through the link.
+    if (exists && (created || old.nNumberOfLinks > 1 || is_reparse_point(name)))
+        return save_in_place(gate, bytes, created);
+    if (exists) CloseHandle(gate);
     // The new file looks like the old one: hidden stays hidden.
     const DWORD kept = old.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                                FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-    Name temp;
-    if (!write_temporary(bytes, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, temp)) {
-        return exists && save_in_place(name, gate, bytes);
-    }
-    if (exists) CloseHandle(gate);
-    if (MoveFileExW(temp, name, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-    DeleteFileW(temp);
-    // Held open by a program that does not share deletion: it can still be overwritten.
-    return exists && save_in_place(name, INVALID_HANDLE_VALUE, bytes);
+    SaveStep failed = SaveStep::create_temporary;
+    DWORD error = ERROR_SUCCESS;
+    if (replace_through_temporary(name, bytes, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, failed,
+                                  error))
+        return true;
+    if (!exists || !may_write_in_place(failed, error)) return false;
+    HANDLE file = CreateFileW(name, GENERIC_WRITE, SHARE_ALL, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file != INVALID_HANDLE_VALUE && save_in_place(file, bytes, false);
 }
 
 }  // namespace
@@ -159,6 +208,8 @@ void save_config() {
     SetConsoleCtrlHandler(nullptr, TRUE);
     Name name;
     widen(CONFIG_FILE_NAME, name);
-    if (!save_record(name, open_gate(name))) config_disk_error();
+    bool created = false;
+    HANDLE gate = open_gate(name, created);
+    if (!save_record(name, gate, created)) config_disk_error();
     SetConsoleCtrlHandler(nullptr, FALSE);
 }

@@ -1,10 +1,13 @@
 // Loading and saving "quenda.cfg" through the Windows file calls, each test in
 // a fresh directory of its own.
+#include "config_windows.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -29,15 +32,44 @@ Bytes record_bytes(const char* main_dir, const char* editor_dir, unsigned char f
     return bytes;
 }
 
-void write_file(const char* name, const Bytes& bytes) {
+void write_file(const fs::path& name, const Bytes& bytes) {
     std::ofstream out(name, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
 }
 
-Bytes read_file(const char* name) {
+Bytes read_file(const fs::path& name) {
     std::ifstream in(name, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// A directory run.sh made on a file system of its own (a small one to fill, or
+// one whose "quenda.cfg" is a mount point), as Wine names it: the Unix root is
+// drive Z:. Empty when there is none, as when run.sh is not run by root.
+fs::path prepared_directory(const char* name) {
+    const char* root = std::getenv("QUENDA_WINE_MOUNTS");
+    if (root == nullptr || *root == '\0') return {};
+    return fs::path(std::string("Z:") + root) / name;
+}
+
+// Removes what can be removed: a mount point stays.
+void empty_directory(const fs::path& dir) {
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(dir, ignored))
+        fs::remove_all(entry.path(), ignored);
+}
+
+// Fills the file system of the current directory to its last byte.
+void fill_disk() {
+    HANDLE fill =
+        CreateFileA("fill", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(fill, INVALID_HANDLE_VALUE);
+    static const char block[4096] = {};
+    for (DWORD size = sizeof block; size > 0;) {
+        DWORD n = 0;
+        if (!WriteFile(fill, block, size, &n, nullptr) || n < size) size /= 2;
+    }
+    CloseHandle(fill);
 }
 
 class ConfigWindows : public ::testing::Test {
@@ -51,7 +83,7 @@ class ConfigWindows : public ::testing::Test {
         dir_ = fs::temp_directory_path() / (std::string("quenda_config_test.") + info->name());
         fs::create_directories(dir_);
         clear_read_only();
-        for (const auto& entry : fs::directory_iterator(dir_)) fs::remove_all(entry.path());
+        empty_directory(dir_);
         fs::current_path(dir_);
         config_record = {};
     }
@@ -66,24 +98,26 @@ class ConfigWindows : public ::testing::Test {
             SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
         }
     }
-    // The names in the directory, to see that no temporary file was left.
-    std::vector<std::string> names() const {
+    // The names in the current directory, to see that no temporary file was left.
+    static std::vector<std::string> names() {
         std::vector<std::string> out;
-        for (const auto& entry : fs::directory_iterator(dir_))
+        for (const auto& entry : fs::directory_iterator(fs::current_path()))
             out.push_back(entry.path().filename().string());
         std::sort(out.begin(), out.end());
         return out;
     }
     // Runs save_config in a child process that must report the disk error.
+    // Its standard output goes to the test's own directory, where there is room.
     void expect_disk_error() {
+        const fs::path out = dir_ / "stdout.txt";
         EXPECT_EXIT(
             {
-                std::freopen("stdout.txt", "w", stdout);
+                _wfreopen(out.c_str(), L"w", stdout);
                 save_config();
             },
             ::testing::ExitedWithCode(0), "");
-        EXPECT_EQ(read_file("stdout.txt"), Bytes(std::begin(DISK_ERROR), std::end(DISK_ERROR) - 1));
-        fs::remove("stdout.txt");
+        EXPECT_EQ(read_file(out), Bytes(std::begin(DISK_ERROR), std::end(DISK_ERROR) - 1));
+        fs::remove(out);
     }
 
     // Standard output is in text mode, as the program's own is: "\n" becomes "\r\n".
@@ -196,6 +230,40 @@ TEST_F(ConfigWindows, AFileHeldOpenByAnotherProgramIsStillSaved) {
     EXPECT_EQ(names(), std::vector<std::string>{CONFIG_FILE_NAME});
 }
 
+// The new file could be made but not written: nothing may then touch the old
+// one, although overwriting it in place would fit.
+TEST_F(ConfigWindows, ANewFileTheDiskHasNoRoomForLeavesTheOldOneAsItWas) {
+    const fs::path small = prepared_directory("full");
+    if (small.empty()) GTEST_SKIP() << "no small file system to fill: run.sh mounts one as root";
+    empty_directory(small);
+    fs::current_path(small);
+    const Bytes before = record_bytes("c:/old/", "d:/old/", 0x01);
+    write_file(CONFIG_FILE_NAME, before);
+    fill_disk();
+    load_config();
+    std::strcpy(config_record.main_dir, "c:/new/");
+    expect_disk_error();
+    EXPECT_EQ(read_file(CONFIG_FILE_NAME), before);
+    EXPECT_EQ(names(), (std::vector<std::string>{"fill", CONFIG_FILE_NAME}));
+}
+
+// A mount point cannot be replaced (Wine gives ERROR_LOCK_VIOLATION): a
+// refusal that is not another program holding the file is no reason to
+// overwrite it in place.
+TEST_F(ConfigWindows, AReplaceRefusedForAnotherReasonLeavesTheOldFileAsItWas) {
+    const fs::path mounted = prepared_directory("mounted");
+    if (mounted.empty()) GTEST_SKIP() << "no mounted file: run.sh mounts one as root";
+    empty_directory(mounted);
+    fs::current_path(mounted);
+    const Bytes before = record_bytes("c:/old/", "d:/old/", 0x01);
+    write_file(CONFIG_FILE_NAME, before);
+    load_config();
+    std::strcpy(config_record.main_dir, "c:/new/");
+    expect_disk_error();
+    EXPECT_EQ(read_file(CONFIG_FILE_NAME), before);
+    EXPECT_EQ(names(), std::vector<std::string>{CONFIG_FILE_NAME});
+}
+
 TEST_F(ConfigWindows, AHiddenFileStaysHidden) {
     write_file(CONFIG_FILE_NAME, record_bytes("c:/old/", "d:/old/", 0x01));
     ASSERT_TRUE(SetFileAttributesA(CONFIG_FILE_NAME, FILE_ATTRIBUTE_HIDDEN));
@@ -204,6 +272,44 @@ TEST_F(ConfigWindows, AHiddenFileStaysHidden) {
     const DWORD attributes = GetFileAttributesA(CONFIG_FILE_NAME);
     ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
     EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
+}
+
+// After a failed step of a save through a new file: overwrite the old file in
+// place, or leave it as it is and report the disk error.
+TEST(ConfigWindowsSaveRule, InPlaceOnlyWhereNoNewFileCanTakeTheOldOnesPlace) {
+    struct Row {
+        SaveStep step;
+        DWORD error;
+        bool in_place;
+    };
+    const Row rows[] = {
+        // No new file can be made in the directory.
+        {SaveStep::create_temporary, ERROR_ACCESS_DENIED, true},
+        {SaveStep::create_temporary, ERROR_WRITE_PROTECT, true},
+        {SaveStep::create_temporary, ERROR_DISK_FULL, true},
+        {SaveStep::create_temporary, ERROR_HANDLE_DISK_FULL, true},
+        // The disk reports a fault, or every temporary name is taken.
+        {SaveStep::create_temporary, ERROR_IO_DEVICE, false},
+        {SaveStep::create_temporary, ERROR_CRC, false},
+        {SaveStep::create_temporary, ERROR_FILE_EXISTS, false},
+        // A new file that was made but not written or flushed, whatever the reason.
+        {SaveStep::write_temporary, ERROR_IO_DEVICE, false},
+        {SaveStep::write_temporary, ERROR_CRC, false},
+        {SaveStep::write_temporary, ERROR_DISK_FULL, false},
+        {SaveStep::write_temporary, ERROR_ACCESS_DENIED, false},
+        // Another program holds the old file open.
+        {SaveStep::replace, ERROR_SHARING_VIOLATION, true},
+        {SaveStep::replace, ERROR_ACCESS_DENIED, true},
+        // The move itself failed.
+        {SaveStep::replace, ERROR_IO_DEVICE, false},
+        {SaveStep::replace, ERROR_CRC, false},
+        {SaveStep::replace, ERROR_LOCK_VIOLATION, false},
+        {SaveStep::replace, ERROR_DISK_FULL, false},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(may_write_in_place(row.step, row.error), row.in_place)
+            << "step " << static_cast<int>(row.step) << ", error " << row.error;
+    }
 }
 
 }  // namespace

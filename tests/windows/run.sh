@@ -4,6 +4,11 @@
 # private Wine prefix that is removed afterwards.
 # Needs: cmake make g++-mingw-w64-x86-64 googletest wine wine64 tmux python3.
 set -euo pipefail
+# Root gives the unit tests file systems of their own to fail on, in a private
+# mount namespace: nothing mounted outlives this script.
+if [[ $(id -u) == 0 && -z "${QUENDA_WINE_NAMESPACE:-}" ]] && unshare -m true 2>/dev/null; then
+    QUENDA_WINE_NAMESPACE=1 exec unshare -m --propagation private bash "$0" "$@"
+fi
 # With standard input closed, Wine mistakes descriptor 0 for its server socket.
 exec < /dev/null
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -21,6 +26,20 @@ if [[ $(id -u) == 0 ]] && command -v setpriv >/dev/null; then
     AS_USER=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 fi
 mkdir -p "$WORK/bin" "$WORK/home"
+# full: a small file system to fill up; mounted: a "quenda.cfg" that is a
+# mount point, which no new file can replace.
+MOUNTS=""
+if [[ -n "${QUENDA_WINE_NAMESPACE:-}" ]]; then
+    mkdir -p "$WORK/mounts/full" "$WORK/mounts/mounted"
+    : > "$WORK/mounts/source.cfg"
+    : > "$WORK/mounts/mounted/quenda.cfg"
+    chmod 777 "$WORK/mounts/mounted"
+    chmod 666 "$WORK/mounts/source.cfg"
+    if mount -t tmpfs -o size=64k,mode=0777 tmpfs "$WORK/mounts/full" &&
+        mount --bind "$WORK/mounts/source.cfg" "$WORK/mounts/mounted/quenda.cfg"; then
+        MOUNTS="$WORK/mounts"
+    fi
+fi
 cp "$BUILD/quenda-setup.exe" "$BUILD/tests/windows/unit_tests.exe" "$ROOT/tests/windows/wine_smoke_test.sh" \
     "$WORK/bin/"
 chmod -R a+rX "$WORK"
@@ -33,6 +52,7 @@ as_wine() {
 }
 cleanup() {
     as_wine wineserver -k 2>/dev/null || true
+    umount "$WORK/mounts/full" "$WORK/mounts/mounted/quenda.cfg" 2>/dev/null || true
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -44,7 +64,8 @@ as_wine wineboot -i >/dev/null 2>&1 || true
 passed=0
 failed=0
 echo "== unit tests under Wine"
-if as_wine bash -c 'cd "$HOME" && wine "$0"' "$WORK/bin/unit_tests.exe" | tee "$WORK/unit.log"; then
+if as_wine env QUENDA_WINE_MOUNTS="$MOUNTS" bash -c 'cd "$HOME" && wine "$0"' "$WORK/bin/unit_tests.exe" |
+    tee "$WORK/unit.log"; then
     passed=$((passed + $(tr -d '\r' < "$WORK/unit.log" | sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p')))
 else
     failed=$((failed + $(tr -d '\r' < "$WORK/unit.log" | sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:$/\1/p' | grep . || echo 1)))
