@@ -14,9 +14,11 @@ bool may_write_in_place(SaveStep step, DWORD error) {
             // create files in, a write-protected medium, no room for one more.
             return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT ||
                    error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+        // No room for a second copy; the old one's blocks can still be written.
         case SaveStep::write_temporary:
-            // The disk failed or may have: the old file is the copy to keep.
-            return false;
+            return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+        // A failed flush may have lost anything: the old file is the copy to keep.
+        case SaveStep::flush_temporary: return false;
         case SaveStep::replace:
             // Another program holds the file open: it can still be written.
             return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
@@ -111,10 +113,18 @@ bool replace_through_temporary(const Name& name, const unsigned char (&bytes)[CO
         error = GetLastError();
         return false;
     }
-    const bool written = write_all(file, bytes) && FlushFileBuffers(file);
-    if (!CloseHandle(file) || !written) {
-        failed = SaveStep::write_temporary;
+    failed = SaveStep::write_temporary;
+    bool done = write_all(file, bytes);
+    if (done) {
+        failed = SaveStep::flush_temporary;
+        done = FlushFileBuffers(file);
+    }
+    error = GetLastError();
+    if (!CloseHandle(file) && done) {
         error = GetLastError();
+        done = false;
+    }
+    if (!done) {
         DeleteFileW(temp);
         return false;
     }

@@ -230,20 +230,19 @@ TEST_F(ConfigWindows, AFileHeldOpenByAnotherProgramIsStillSaved) {
     EXPECT_EQ(names(), std::vector<std::string>{CONFIG_FILE_NAME});
 }
 
-// The new file could be made but not written: nothing may then touch the old
-// one, although overwriting it in place would fit.
-TEST_F(ConfigWindows, ANewFileTheDiskHasNoRoomForLeavesTheOldOneAsItWas) {
+// A full disk takes no second copy, but the old file's own blocks take the
+// record, as on Linux.
+TEST_F(ConfigWindows, ANewFileTheDiskHasNoRoomForIsWrittenInPlace) {
     const fs::path small = prepared_directory("full");
     if (small.empty()) GTEST_SKIP() << "no small file system to fill: run.sh mounts one as root";
     empty_directory(small);
     fs::current_path(small);
-    const Bytes before = record_bytes("c:/old/", "d:/old/", 0x01);
-    write_file(CONFIG_FILE_NAME, before);
+    write_file(CONFIG_FILE_NAME, record_bytes("c:/old/", "d:/old/", 0x01));
     fill_disk();
     load_config();
     std::strcpy(config_record.main_dir, "c:/new/");
-    expect_disk_error();
-    EXPECT_EQ(read_file(CONFIG_FILE_NAME), before);
+    save_config();
+    EXPECT_EQ(read_file(CONFIG_FILE_NAME), record_bytes("c:/new/", "d:/old/", 0x01));
     EXPECT_EQ(names(), (std::vector<std::string>{"fill", CONFIG_FILE_NAME}));
 }
 
@@ -292,11 +291,15 @@ TEST(ConfigWindowsSaveRule, InPlaceOnlyWhereNoNewFileCanTakeTheOldOnesPlace) {
         {SaveStep::create_temporary, ERROR_IO_DEVICE, false},
         {SaveStep::create_temporary, ERROR_CRC, false},
         {SaveStep::create_temporary, ERROR_FILE_EXISTS, false},
-        // A new file that was made but not written or flushed, whatever the reason.
+        // A new file the disk has no room to fill: the old one's blocks can take the record.
+        {SaveStep::write_temporary, ERROR_DISK_FULL, true},
+        {SaveStep::write_temporary, ERROR_HANDLE_DISK_FULL, true},
+        // A new file that was made but not written or flushed for any other reason.
         {SaveStep::write_temporary, ERROR_IO_DEVICE, false},
         {SaveStep::write_temporary, ERROR_CRC, false},
-        {SaveStep::write_temporary, ERROR_DISK_FULL, false},
         {SaveStep::write_temporary, ERROR_ACCESS_DENIED, false},
+        {SaveStep::flush_temporary, ERROR_DISK_FULL, false},
+        {SaveStep::flush_temporary, ERROR_IO_DEVICE, false},
         // Another program holds the old file open.
         {SaveStep::replace, ERROR_SHARING_VIOLATION, true},
         {SaveStep::replace, ERROR_ACCESS_DENIED, true},
