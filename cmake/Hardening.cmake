@@ -1,9 +1,10 @@
 # Debian's hardening flags, as dpkg-buildflags gives them to every Debian
-# package build: _FORTIFY_SOURCE, the strong stack protector, PIE, full RELRO
-# and BIND_NOW. On by default wherever dpkg-buildflags exists, so the plain
-# build that the Debian package is made from is hardened without extra flags.
-# Left out of sanitizer and fuzzing builds, whose runtimes replace the fortified
-# libc functions, and of the Windows build.
+# package build: _FORTIFY_SOURCE, the strong stack protector, PIE (Debian's
+# compilers build it by default), full RELRO and BIND_NOW. On by default
+# wherever dpkg-buildflags exists, so the plain build that the Debian package
+# is made from is hardened without extra flags. Left out of sanitizer and
+# fuzzing builds, whose runtimes replace the fortified libc functions, and of
+# the Windows build. Optimisation and debug information stay the build type's.
 find_program(DPKG_BUILDFLAGS dpkg-buildflags)
 set(hardening_default OFF)
 if(DPKG_BUILDFLAGS AND NOT WIN32)
@@ -17,7 +18,6 @@ if(HARDENING AND NOT ENABLE_SANITIZERS AND NOT ENABLE_FUZZING)
   endif()
   # hardening=+all adds BIND_NOW to Debian's defaults; options already in the
   # environment come after it and so still win.
-  set(hardening_flags "")
   foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
     execute_process(
       COMMAND ${CMAKE_COMMAND} -E env "DEB_BUILD_MAINT_OPTIONS=hardening=+all $ENV{DEB_BUILD_MAINT_OPTIONS}"
@@ -27,26 +27,13 @@ if(HARDENING AND NOT ENABLE_SANITIZERS AND NOT ENABLE_FUZZING)
       OUTPUT_STRIP_TRAILING_WHITESPACE
       COMMAND_ERROR_IS_FATAL ANY)
     separate_arguments(flags UNIX_COMMAND "${flags}")
+    list(FILTER flags EXCLUDE REGEX "^-(O|g)")
     set(hardening_${kind} ${flags})
   endforeach()
-  # Stack clash and control-flow protection: dpkg-buildflags has them with
-  # hardening=+all from Debian 13, Debian 12's lacks them while its
-  # hardening-check requires control-flow protection. Added where the compiler
-  # takes them and dpkg-buildflags did not.
-  include(CheckCXXCompilerFlag)
-  foreach(flag -fstack-clash-protection -fcf-protection)
-    string(MAKE_C_IDENTIFIER "HAVE${flag}" have_flag)
-    check_cxx_compiler_flag(${flag} ${have_flag})
-    if(${have_flag} AND NOT "${flag}" IN_LIST hardening_CXXFLAGS)
-      list(APPEND hardening_CXXFLAGS ${flag})
-    endif()
-  endforeach()
-  target_compile_options(project_options INTERFACE ${hardening_CPPFLAGS} ${hardening_CXXFLAGS})
+  # _FORTIFY_SOURCE needs optimisation, which a Debug build has not.
+  target_compile_options(project_options INTERFACE
+    "$<$<NOT:$<CONFIG:Debug>>:${hardening_CPPFLAGS}>" ${hardening_CXXFLAGS})
   target_link_options(project_options INTERFACE ${hardening_LDFLAGS})
-  # Position-independent code asked for, not left to the compiler's default.
-  include(CheckPIESupported)
-  check_pie_supported()
-  set(CMAKE_POSITION_INDEPENDENT_CODE ON)
   string(JOIN " " shown ${hardening_CPPFLAGS} ${hardening_CXXFLAGS} ${hardening_LDFLAGS})
   message(STATUS "Hardening flags: ${shown}")
 endif()
