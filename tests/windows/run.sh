@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows console build: cross-compiles it with mingw-w64 into build-win,
-# then runs its unit tests and the end-to-end smoke test under Wine, in a
-# private Wine prefix that is removed afterwards.
+# checks the release zip cpack -G ZIP makes, then runs its unit tests and the
+# end-to-end smoke test under Wine, in a private Wine prefix that is removed
+# afterwards.
 # Needs: cmake make g++-mingw-w64-x86-64 googletest wine wine64 tmux python3.
 set -euo pipefail
 # Root gives the unit tests file systems of their own to fail on, in a private
@@ -59,6 +60,16 @@ trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
 as_wine wineboot -i >/dev/null 2>&1 || true
+
+# The release zip (cpack -G ZIP): one folder holding the program and its documents.
+echo "== release zip"
+(cd "$BUILD" && cpack -G ZIP -B "$WORK/zip") > "$WORK/cpack.log" 2>&1 || { cat "$WORK/cpack.log"; exit 1; }
+zip_files=$(python3 -c 'import sys, zipfile; print("\n".join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())))' \
+    "$WORK"/zip/quenda-setup-*-win64.zip)
+top=${zip_files%%/*}
+expected=$(printf "$top/%s\n" CHANGELOG.md LICENSE README.md quenda-setup.exe)
+[[ "$zip_files" == "$expected" ]] || { printf 'FAIL: the zip holds\n%s\nexpected\n%s\n' "$zip_files" "$expected"; exit 1; }
+echo "PASS: $(basename "$WORK"/zip/*.zip): $(tr '\n' ' ' <<<"$zip_files")"
 
 # The closing line counts single tests: GoogleTest's and the smoke test's runs.
 passed=0

@@ -279,3 +279,30 @@ status=0
 grep -q "no console" "$WORK/no_console/stderr.txt" || fail "no message on standard error: $(cat "$WORK/no_console/stderr.txt")"
 [[ ! -s "$WORK/no_console/stdout.txt" ]] || fail "standard output carried: $(cat "$WORK/no_console/stdout.txt")"
 echo "PASS: no console"
+
+# The command line, also without a console: --help and --version answer on
+# standard output with status 0, another argument is refused in one line on
+# standard error with 64; reaching for the console there would end with 3.
+mkdir -p "$WORK/command_line"
+# command_line ARG...: sets $status; output in out.txt and err.txt, CRs dropped.
+command_line() {
+    status=0
+    (cd "$WORK/command_line" && timeout 60 setsid wine "$EXE" "$@" < /dev/null > out.raw 2> err.raw) || status=$?
+    tr -d '\r' < "$WORK/command_line/out.raw" > "$WORK/command_line/out.txt"
+    tr -d '\r' < "$WORK/command_line/err.raw" > "$WORK/command_line/err.txt"
+}
+command_line --version
+[[ $status == 0 ]] || fail "--version: status $status, expected 0"
+grep -Eqx 'quenda-setup [0-9]+\.[0-9]+\.[0-9]+' <(head -n 1 "$WORK/command_line/out.txt") ||
+    fail "--version: $(cat "$WORK/command_line/out.txt")"
+command_line --help
+[[ $status == 0 ]] || fail "--help: status $status, expected 0"
+grep -q '^Usage: quenda-setup ' "$WORK/command_line/out.txt" || fail "--help: $(cat "$WORK/command_line/out.txt")"
+command_line --version --bogus
+[[ $status == 64 ]] || fail "--version --bogus: status $status, expected 64"
+[[ ! -s "$WORK/command_line/out.txt" ]] || fail "--bogus: standard output carried: $(cat "$WORK/command_line/out.txt")"
+[[ "$(cat "$WORK/command_line/err.txt")" == *"'--bogus'"*--help* ]] ||
+    fail "--bogus: standard error: $(cat "$WORK/command_line/err.txt")"
+[[ $(wc -l < "$WORK/command_line/err.txt") == 1 ]] || fail "--bogus: not one line on standard error"
+[[ ! -e "$WORK/command_line/quenda.cfg" ]] || fail "the command line created quenda.cfg"
+echo "PASS: command line"
