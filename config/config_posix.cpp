@@ -9,7 +9,6 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -146,7 +145,8 @@ bool is_symbolic_link(const char* name) {
     return lstat(name, &link) == 0 && S_ISLNK(link.st_mode);
 }
 
-// The file the save made through a dangling link; removed if the save fails.
+// The file the save made through a dangling link, by the name the link
+// gives; removed again if the save fails.
 char created_target[PATH_MAX];
 
 [[noreturn]] void save_failed() {
@@ -154,18 +154,36 @@ char created_target[PATH_MAX];
     config_disk_error();
 }
 
+// A dangling link: its target is created rather than the link replaced, and
+// remembered only where we know we made it. A target that cannot be created
+// is a file we cannot write, not a missing one.
+int create_link_target() {
+    char target[PATH_MAX];
+    const ssize_t len = readlink(CONFIG_FILE_NAME, target, sizeof target - 1);
+    if (len > 0) {
+        target[len] = '\0';
+        // The link's own text, read relative to where the link stands.
+        const int fd =
+            open(target, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            std::memcpy(created_target, target, sizeof target);
+            return fd;
+        }
+        if (errno != EEXIST) config_disk_error();
+    }
+    // Made meanwhile, or a chain of links: write through it, remove nothing.
+    const int fd =
+        open(CONFIG_FILE_NAME, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) config_disk_error();
+    return fd;
+}
+
 // Opens the existing file for writing without changing it: the one check that
 // decides whether the operator may write it at all. -1 when there is none.
 int open_gate() {
-    int fd = open(CONFIG_FILE_NAME, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT && is_symbolic_link(CONFIG_FILE_NAME)) {
-        // A dangling link: create its target rather than replace the link. A
-        // target that cannot be created is a file we cannot write, not a
-        // missing one.
-        fd = open(CONFIG_FILE_NAME, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-        if (fd < 0) config_disk_error();
-        if (realpath(CONFIG_FILE_NAME, created_target) == nullptr) created_target[0] = '\0';
-    }
+    const int fd = open(CONFIG_FILE_NAME, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && is_symbolic_link(CONFIG_FILE_NAME))
+        return create_link_target();
     if (fd < 0 && errno != ENOENT) config_disk_error();
     return fd;
 }

@@ -74,6 +74,7 @@ run() {
 # under_strace INJECTIONS...: run with each -e inject=..., the calls logged to
 # $LOG with file names so a test can tell which file a failure hit.
 LOG=$ROOT/strace.log
+AS_USER=()
 under_strace() {
     local args=(-f -y -qq -o "$LOG")
     local injection
@@ -81,7 +82,7 @@ under_strace() {
     # Signals the caller ignores would be ignored by the save too. LeakSanitizer
     # cannot work under ptrace.
     run env --default-signal=INT,TERM,HUP ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
-        strace "${args[@]}"
+        strace "${args[@]}" "${AS_USER[@]}"
 }
 
 expect_saved() {
@@ -183,6 +184,23 @@ group_syscalls() {
         expect_saved
         expect_entries quenda.cfg
     done
+
+    # A dangling link saved by a user who may not read the directories above
+    # it: the target made through it is still found, and removed again.
+    if [[ $(id -u) == 0 ]] && command -v setpriv > /dev/null; then
+        begin dangling-link-hidden-path none
+        mkdir -m 700 "$DIR/hidden"
+        mkdir -m 777 "$DIR/hidden/work"
+        ln -s target.cfg "$DIR/hidden/work/quenda.cfg"
+        cp "$SAVE_ONCE" "$ROOT/save_once_nobody"
+        local save_once=$SAVE_ONCE
+        SAVE_ONCE=$ROOT/save_once_nobody DIR=$DIR/hidden/work \
+            AS_USER=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+        under_strace pwrite64:error=EIO
+        expect_refused none
+        expect_entries quenda.cfg
+        SAVE_ONCE=$save_once AS_USER=()
+    fi
 
     # Killed while the new file is being flushed: nothing but the old file.
     begin killed-during-fsync
