@@ -25,9 +25,14 @@ const char* capability(const char* name) {
     return cap == reinterpret_cast<char*>(-1) ? nullptr : cap;
 }
 
-// Through curses' own output, so it keeps its place among what curses writes.
+// Straight to the terminal, as putp would write to standard output. It sets a
+// mode, so where it falls among what curses still holds back does not matter.
 void mark_pastes(bool on) {
-    if (bracketed_paste) putp(capability(on ? "BE" : "BD"));
+    if (!bracketed_paste) return;
+    tputs(capability(on ? "BE" : "BD"), 1, [](int ch) {
+        const char byte = static_cast<char>(ch);
+        return write(tty_fd, &byte, 1) == 1 ? ch : EOF;
+    });
 }
 
 // Nothing is left to flush, and exit handlers (a sanitizer's leak check among
