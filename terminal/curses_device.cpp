@@ -25,8 +25,8 @@ const char* capability(const char* name) {
     return cap == reinterpret_cast<char*>(-1) ? nullptr : cap;
 }
 
-// Straight to the terminal, as putp would write to standard output. It sets a
-// mode, so where it falls among what curses still holds back does not matter.
+// Written to the terminal itself: putp would write to standard output, which
+// may be a file. It sets a mode, so its place among curses' output is free.
 void mark_pastes(bool on) {
     if (!bracketed_paste) return;
     tputs(capability(on ? "BE" : "BD"), 1, [](int ch) {
