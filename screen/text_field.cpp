@@ -87,6 +87,13 @@ void erase_before_cursor(Field& f) {
     move_cursor(f);
 }
 
+// Only printable characters come pasted, so none can act as a key that
+// leaves the field.
+bool is_pasted_character(KeyCode key) {
+    const KeyCode ch = key - KEY_PASTED;
+    return ch >= 32 && ch <= 255 && ch != 127;
+}
+
 // One key, after the field has been repainted. Returns the result when the key
 // leaves the field, KEEP_EDITING otherwise.
 FieldResult handle_key(Field& f, char* text, KeyCode key) {
@@ -113,7 +120,13 @@ FieldResult handle_key(Field& f, char* text, KeyCode key) {
             break;
         case KEY_HOME: f.cursor = 0, move_cursor(f); break;
         case KEY_END: f.cursor = f.length, move_cursor(f); break;
-        default: enter_character(f, key); break;
+        default:
+            if (is_pasted_character(key)) {
+                handle_key(f, text, key - KEY_PASTED);  // as if typed
+            } else {
+                enter_character(f, key);
+            }
+            break;
     }
     return KEEP_EDITING;
 }

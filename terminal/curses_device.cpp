@@ -17,11 +17,22 @@ SCREEN* term_screen = nullptr;
 termios shell_mode;
 bool monochrome = false;
 bool notice_up = false;
+bool bracketed_paste = false;
 
 // A terminfo string, or null where the terminal has none.
 const char* capability(const char* name) {
     const char* cap = tigetstr(const_cast<char*>(name));
     return cap == reinterpret_cast<char*>(-1) ? nullptr : cap;
+}
+
+// Written to the terminal itself: putp would write to standard output, which
+// may be a file. It sets a mode, so its place among curses' output is free.
+void mark_pastes(bool on) {
+    if (!bracketed_paste) return;
+    tputs(capability(on ? "BE" : "BD"), 1, [](int ch) {
+        const char byte = static_cast<char>(ch);
+        return write(tty_fd, &byte, 1) == 1 ? ch : EOF;
+    });
 }
 
 // Nothing is left to flush, and exit handlers (a sanitizer's leak check among
@@ -74,12 +85,18 @@ bool device_open(const char** why) {
     // Our handlers go in first so that ncurses does not install its own.
     install_handlers();
     const char* term = std::getenv("TERM");
-    if (term == nullptr || *term == '\0') term = "(unset)";
+    if (term == nullptr) term = "(unset)";
+    if (*term == '\0') term = "\"\"";
     if (const char* problem = terminal_type_problem()) {
         std::snprintf(message, sizeof message, "the terminal type TERM=%.40s %s", term, problem);
         *why = message;
         return false;
     }
+    // The terminal's own size beats a stale LINES or COLUMNS from a shell
+    // profile; those still serve where the terminal reports none.
+    int rows = 0;
+    int cols = 0;
+    if (terminal_reports_size(rows, cols)) use_tioctl(TRUE);
     term_screen = tty_file != nullptr ? newterm(nullptr, tty_file, tty_file) : nullptr;
     if (term_screen == nullptr) {
         *why = "the terminal cannot be set up.";
@@ -96,6 +113,10 @@ bool device_open(const char** why) {
         start_color();
         make_field_colours_the_base();
     }
+    // Pastes marked by the terminal reach the fields as text, never as keys.
+    bracketed_paste = capability("BE") != nullptr && capability("BD") != nullptr &&
+                      decodes_as_paste_markers(capability("PS"), capability("PE"));
+    mark_pastes(true);
     prepare_leave_sequence();
     choose_glyphs();
     prepare_decoder();
@@ -118,6 +139,7 @@ void device_close(const Grid& grid, bool keep_text) {
         device_present(grid);
     }
     screen_active = 0;
+    mark_pastes(false);
     endwin();
     if (keep_text && !stays_visible) {
         write_rows_as_text(grid);

@@ -138,7 +138,8 @@ void show_size_notice() {
     mvwaddnstr(stdscr, 0, 0, line, COLS);
     std::snprintf(line, sizeof line, "This one is %dx%d: please enlarge it.", COLS, LINES);
     mvwaddnstr(stdscr, 1, 0, line, COLS);
-    wmove(stdscr, LINES > 2 ? 2 : LINES - 1, 0);
+    mvwaddnstr(stdscr, 2, 0, "Esc or Ctrl+C: leave without saving.", COLS);
+    wmove(stdscr, LINES > 3 ? 3 : LINES - 1, 0);
     notice_up = true;
 }
 

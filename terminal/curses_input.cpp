@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -16,6 +17,12 @@ namespace {
 
 // How long a partial escape sequence may wait for its next byte.
 constexpr int SEQUENCE_WAIT_MS = 20;
+// How long a paste may pause before it counts as over: longer, as a paste over
+// a slow link can come in pieces, and its line breaks must never act as keys.
+constexpr int PASTE_WAIT_MS = 500;
+constexpr KeyCode CTRL_C = 3;
+// The status of "Exit without saving", for leaving at the size notice.
+constexpr int LEFT_WITHOUT_SAVING = 2;
 
 KeyDecoder decoder;
 unsigned char input[256];
@@ -37,30 +44,61 @@ void prepare_decoder() {
     key_decoder_init(decoder, utf8, upper);
 }
 
+bool decodes_as_paste_markers(const char* start, const char* end) {
+    if (start == nullptr || end == nullptr) return false;
+    KeyDecoder probe;
+    key_decoder_init(probe, true, nullptr);
+    for (const char* p = start; *p != '\0'; ++p)
+        key_decoder_feed(probe, static_cast<unsigned char>(*p));
+    const bool started = key_decoder_in_paste(probe) && !key_decoder_waiting(probe);
+    for (const char* p = end; *p != '\0'; ++p)
+        key_decoder_feed(probe, static_cast<unsigned char>(*p));
+    return started && !key_decoder_in_paste(probe) && !key_decoder_waiting(probe) &&
+           key_decoder_next(probe) == 0;
+}
+
+namespace {
+
+// Esc or Ctrl+C at the size notice. The form is out of reach there, so this
+// is the notice's way out: "Exit without saving", the settings file untouched.
+[[noreturn]] void leave_at_notice() {
+    close_screen();
+    const char closing[] = "Exit without saving. Have a very nice day!\n";
+    ssize_t ignored = write(tty_fd, closing, sizeof closing - 1);
+    (void)ignored;
+    std::exit(LEFT_WITHOUT_SAVING);
+}
+
+// The next decoded key for the form, or 0. While the size notice hides the
+// form, keys act on nothing and are dropped rather than kept to act unseen.
+KeyCode next_key() {
+    while (const KeyCode key = key_decoder_next(decoder)) {
+        if (!notice_up) return key;
+        if (key == KEY_ESC || key == CTRL_C) leave_at_notice();
+    }
+    return 0;
+}
+
+}  // namespace
+
 }  // namespace tty
 
 using namespace tty;
 
 KeyCode device_read_key(const Grid& grid) {
     for (;;) {
-        // While the size notice hides the form, keys wait (in the terminal, or
-        // here) until the form is back rather than act unseen.
-        const bool hold = notice_up;
         // Bytes already read go through the decoder one at a time, so a burst
         // of typing never overruns its small queue.
-        while (!hold && input_pos < input_len) {
+        while (input_pos < input_len) {
             key_decoder_feed(decoder, input[input_pos++]);
-            if (const KeyCode key = key_decoder_next(decoder)) return key;
+            if (const KeyCode key = next_key()) return key;
         }
-        if (!hold) {
-            if (const KeyCode key = key_decoder_next(decoder)) return key;
-        }
-        // Held, the terminal is still watched for a hang-up: poll reports one
-        // whatever the events asked for.
-        pollfd fds[2] = {{tty_fd, static_cast<short>(hold ? 0 : POLLIN), 0},
-                         {wake_pipe[0], POLLIN, 0}};
-        const bool waiting = !hold && key_decoder_waiting(decoder);
-        const int ready = poll(fds, 2, waiting ? SEQUENCE_WAIT_MS : -1);
+        if (const KeyCode key = next_key()) return key;
+        pollfd fds[2] = {{tty_fd, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
+        const int wait = key_decoder_waiting(decoder)    ? SEQUENCE_WAIT_MS
+                         : key_decoder_in_paste(decoder) ? PASTE_WAIT_MS
+                                                         : -1;
+        const int ready = poll(fds, 2, wait);
         if (ready < 0) {
             if (errno == EINTR) continue;
             terminal_lost(grid);
@@ -71,7 +109,6 @@ KeyCode device_read_key(const Grid& grid) {
         }
         if (fds[1].revents != 0) handle_wakeups(grid);
         if (fds[0].revents == 0) continue;
-        if (hold) terminal_lost(grid);
         const ssize_t count = read(tty_fd, input, sizeof input);
         if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (count <= 0) terminal_lost(grid);

@@ -20,7 +20,8 @@ extern int tty_fd;
 extern SCREEN* term_screen;
 extern termios shell_mode;  // the modes to give back
 extern bool monochrome;
-extern bool notice_up;  // the size notice hides the form
+extern bool notice_up;        // the size notice hides the form
+extern bool bracketed_paste;  // the terminal marks pastes for us
 
 // Signal handlers may only use these.
 extern volatile sig_atomic_t screen_active;
@@ -31,6 +32,8 @@ extern int wake_pipe[2];
 
 // A terminfo string, or null where the terminal has none.
 const char* capability(const char* name);
+// Asks the terminal to mark pastes, or to stop; only where it can.
+void mark_pastes(bool on);
 
 // Drawing (curses_draw.cpp).
 void choose_glyphs();
@@ -46,12 +49,16 @@ void write_rows_as_text(const Grid& grid);
 void install_handlers();
 // The bytes a signal handler writes to give the terminal back.
 void prepare_leave_sequence();
+// The size the terminal itself reports; false when it reports none (0x0).
+bool terminal_reports_size(int& rows, int& cols);
 void refresh_size();
 // Acts on what the signal handlers noted: a stop, a resize, a continue.
 void handle_wakeups(const Grid& grid);
 
 // Keys (curses_input.cpp).
 void prepare_decoder();
+// Whether these strings are a paste's start and end to the key decoder.
+bool decodes_as_paste_markers(const char* start, const char* end);
 
 // The terminal is gone: gives back what can be given and exits.
 [[noreturn]] void terminal_lost(const Grid& grid);

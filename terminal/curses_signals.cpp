@@ -124,6 +124,7 @@ void prepare_leave_sequence() {
     append_without_padding(seq, capability("rmacs"));
     append_without_padding(seq, capability("sgr0"));
     append_without_padding(seq, capability("cnorm"));
+    if (bracketed_paste) append_without_padding(seq, capability("BD"));
     const char* rmcup = capability("rmcup");
     const char* cup = capability("cup");
     if (rmcup == nullptr && cup != nullptr) {
@@ -134,11 +135,18 @@ void prepare_leave_sequence() {
     leave_current = 1 - leave_current;
 }
 
-void refresh_size() {
+bool terminal_reports_size(int& rows, int& cols) {
     winsize size{};
-    if (ioctl(tty_fd, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
-        resizeterm(size.ws_row, size.ws_col);
-    }
+    if (ioctl(tty_fd, TIOCGWINSZ, &size) != 0 || size.ws_row == 0 || size.ws_col == 0) return false;
+    rows = size.ws_row;
+    cols = size.ws_col;
+    return true;
+}
+
+void refresh_size() {
+    int rows = 0;
+    int cols = 0;
+    if (terminal_reports_size(rows, cols)) resizeterm(rows, cols);
     forget_shown();
     prepare_leave_sequence();
 }
@@ -146,6 +154,7 @@ void refresh_size() {
 // Leaves the screen while stopped, as a shell job should, and redraws on return.
 void suspend(const Grid& grid) {
     pending_continue = 0;
+    mark_pastes(false);
     endwin();
     screen_active = 0;
     // When the stop went to the whole job, the shell may have taken the
@@ -161,6 +170,7 @@ void suspend(const Grid& grid) {
     tcgetattr(tty_fd, &shell_mode);
     def_shell_mode();
     screen_active = 1;
+    mark_pastes(true);
     refresh_size();
     device_present(grid);
 }

@@ -8,7 +8,21 @@ namespace {
 
 using State = KeyDecoder::State;
 
+// What the paste markers decode to; they end in the decoder, never in the queue.
+constexpr KeyCode PASTE_START = KEY_UNKNOWN + 1;
+constexpr KeyCode PASTE_END = KEY_UNKNOWN + 2;
+
 void emit(KeyDecoder& d, KeyCode key) {
+    if (key == PASTE_START || key == PASTE_END) {
+        if (key == PASTE_START && !d.in_paste) d.paste_len = 0;
+        d.in_paste = key == PASTE_START;
+        return;
+    }
+    if (d.in_paste) {
+        // Pasted text is characters alone: nothing in it may act as a key.
+        if (key < 32 || key > 255 || key == 127) return;
+        key += KEY_PASTED;
+    }
     if (d.queue_count == static_cast<int>(sizeof d.queue / sizeof d.queue[0])) return;
     d.queue[(d.queue_head + d.queue_count) % 8] = key;
     ++d.queue_count;
@@ -68,6 +82,8 @@ KeyCode tilde_key(int number) {
         case 6: return KEY_PAGE_DOWN;
         case 23: return KEY_F11;
         case 24: return KEY_F12;
+        case 200: return PASTE_START;
+        case 201: return PASTE_END;
         default:
             if (number >= 11 && number <= 15) return KEY_F1 + number - 11;
             if (number >= 17 && number <= 21) return KEY_F1 + 5 + number - 17;
@@ -175,6 +191,9 @@ void feed_escape(KeyDecoder& d, unsigned char byte) {
         start_sequence(d, State::csi);
     } else if (byte == 'O') {
         start_sequence(d, State::ss3);
+    } else if (byte == ']' || byte == 'P' || byte == '_' || byte == '^' || byte == 'X') {
+        d.state = State::string;  // OSC, DCS, APC, PM, SOS: a report, not a key
+        d.string_len = 0;
     } else if (byte == 0x1B) {
         emit(d, KEY_ESC);  // the first one was a lone Esc; the second may start a sequence
     } else if (byte >= 0x20 && byte < 0x7F) {
@@ -190,6 +209,11 @@ void feed_escape(KeyDecoder& d, unsigned char byte) {
 void feed_sequence(KeyDecoder& d, unsigned char byte) {
     if (d.state == State::csi && d.params_len == 0 && !d.params_overflow && byte == '[') {
         d.state = State::linux_fkey;
+        return;
+    }
+    if (d.state == State::csi && d.params_len == 0 && !d.params_overflow && byte == 'M') {
+        d.state = State::mouse;  // an X10 mouse report: three raw bytes follow
+        d.mouse_left = 3;
         return;
     }
     if (byte >= 0x20 && byte <= 0x3F) {
@@ -224,6 +248,36 @@ void feed_linux_fkey(KeyDecoder& d, unsigned char byte) {
     feed_ground(d, byte);
 }
 
+// Up to BEL or ESC \. Any other ESC ends the string as well and starts what
+// follows it, so a cut-off report cannot take the next key with it.
+void feed_string(KeyDecoder& d, unsigned char byte) {
+    if (d.state == State::string_escape) {
+        d.state = State::ground;
+        if (byte != '\\') {
+            d.state = State::escape;
+            feed_escape(d, byte);
+        }
+        return;
+    }
+    if (byte == 0x07) {
+        d.state = State::ground;
+    } else if (byte == 0x1B) {
+        d.state = State::string_escape;
+    } else if (++d.string_len >= KEY_DECODER_STRING_LIMIT) {
+        d.state = State::ground;
+    }
+}
+
+// The report's bytes are 32 and up; a control byte means it was cut off.
+void feed_mouse(KeyDecoder& d, unsigned char byte) {
+    if (byte < 0x20) {
+        d.state = State::ground;
+        feed_ground(d, byte);
+    } else if (--d.mouse_left == 0) {
+        d.state = State::ground;
+    }
+}
+
 }  // namespace
 
 void key_decoder_init(KeyDecoder& d, bool utf8_input, const char32_t* upper_half) {
@@ -234,6 +288,7 @@ void key_decoder_init(KeyDecoder& d, bool utf8_input, const char32_t* upper_half
 }
 
 void key_decoder_feed(KeyDecoder& d, unsigned char byte) {
+    if (d.in_paste && ++d.paste_len > KEY_DECODER_PASTE_LIMIT) d.in_paste = false;
     switch (d.state) {
         case State::ground: feed_ground(d, byte); break;
         case State::escape: feed_escape(d, byte); break;
@@ -241,6 +296,9 @@ void key_decoder_feed(KeyDecoder& d, unsigned char byte) {
         case State::ss3: feed_sequence(d, byte); break;
         case State::linux_fkey: feed_linux_fkey(d, byte); break;
         case State::utf8: feed_utf8_continuation(d, byte); break;
+        case State::string:
+        case State::string_escape: feed_string(d, byte); break;
+        case State::mouse: feed_mouse(d, byte); break;
     }
 }
 
@@ -249,10 +307,15 @@ void key_decoder_expire(KeyDecoder& d) {
     d.state = State::ground;
     if (was == State::escape) emit(d, KEY_ESC);
     if (was == State::csi || was == State::ss3 || was == State::linux_fkey) emit(d, KEY_UNKNOWN);
+    d.in_paste = false;
 }
 
 bool key_decoder_waiting(const KeyDecoder& d) {
     return d.state != State::ground;
+}
+
+bool key_decoder_in_paste(const KeyDecoder& d) {
+    return d.in_paste;
 }
 
 KeyCode key_decoder_next(KeyDecoder& d) {

@@ -4,8 +4,15 @@
 
 #include "terminal.h"
 
+// A terminal string (OSC, DCS, APC, PM, SOS) whose end never comes gives the
+// keyboard back after this many bytes.
+inline constexpr int KEY_DECODER_STRING_LIMIT = 4096;
+// The same for a paste; larger, so that a long paste by mistake is still all
+// text and never spills over the form as keys.
+inline constexpr int KEY_DECODER_PASTE_LIMIT = 65536;
+
 struct KeyDecoder {
-    enum class State { ground, escape, csi, ss3, linux_fkey, utf8 };
+    enum class State { ground, escape, csi, ss3, linux_fkey, utf8, string, string_escape, mouse };
     State state;
     bool utf8_input;
     // Unicode of the locale's upper-half bytes where input is not UTF-8; 0 = none.
@@ -16,6 +23,10 @@ struct KeyDecoder {
     char32_t utf8_code;
     int utf8_need;
     unsigned char utf8_lead;
+    int string_len;  // bytes of the terminal string being swallowed
+    int mouse_left;  // bytes of a mouse report still to come
+    bool in_paste;   // between paste start and paste end
+    int paste_len;
     KeyCode queue[8];
     int queue_head;
     int queue_count;
@@ -25,9 +36,13 @@ struct KeyDecoder {
 void key_decoder_init(KeyDecoder& d, bool utf8_input, const char32_t* upper_half);
 void key_decoder_feed(KeyDecoder& d, unsigned char byte);
 // Input went quiet: a lone ESC becomes Esc, a cut-off sequence KEY_UNKNOWN, a
-// cut-off UTF-8 character nothing.
+// cut-off UTF-8 character, terminal string or mouse report nothing; a paste
+// whose end has not come is over.
 void key_decoder_expire(KeyDecoder& d);
 // True while a partial sequence waits for more bytes or for key_decoder_expire.
 bool key_decoder_waiting(const KeyDecoder& d);
+// True between a paste's start and its end. Its characters come out as
+// KEY_PASTED + the character; its control keys and other keys not at all.
+bool key_decoder_in_paste(const KeyDecoder& d);
 // The next decoded key, or 0 when there is none yet.
 KeyCode key_decoder_next(KeyDecoder& d);

@@ -35,6 +35,9 @@ inline constexpr KeyCode KEY_PAD_ENTER = 255 + 28;
 inline constexpr KeyCode KEY_PAD_SLASH = 255 + 53;
 // A key or sequence we recognise as one key but have no code for; no field acts on it.
 inline constexpr KeyCode KEY_UNKNOWN = 255 + 256;
+// A character that came in a paste, not from a key: KEY_PASTED plus the
+// character (32..255). No field takes it for a key; a text field enters it.
+inline constexpr KeyCode KEY_PASTED = 0x1000;
 
 // Background in the high nibble, foreground in the low one, PC text palette.
 inline constexpr Attr ATTR_NORMAL = 0x70;

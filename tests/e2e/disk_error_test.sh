@@ -1,5 +1,6 @@
-# A settings file that cannot be written: the terminal is given back, the
-# message is readable in it, the status is 0 and the old file is untouched.
+# A settings file that cannot be written: the terminal is given back (paste
+# marking off again), the message is readable in it, the status is 0 and the
+# old file is untouched.
 source "$(dirname "$0")/lib.sh"
 
 command -v chattr >/dev/null || { echo "SKIP: no chattr"; exit 77; }
@@ -10,6 +11,7 @@ cp "$WORK/quenda.cfg" "$WORK/original"
 chattr +i "$WORK/quenda.cfg" 2>/dev/null || { echo "SKIP: file system without immutable files"; exit 77; }
 
 STDOUT_TO_TERMINAL=1 start TERM=xterm-256color LANG=C.UTF-8
+record_output
 wait_for "VESK main directory: c:/old/"
 keys Up Up
 cursor_at 25 20
@@ -17,6 +19,7 @@ keys Enter
 wait_for_exit 0
 wait_for "Disk error, cannot save quenda.cfg."
 tty_restored
+expect_pastes_marked off "after the disk error"
 # The form is gone: the message stands in the terminal's own screen.
 screen_text | grep -q "VESK main directory" && fail "the form is still on the screen"
 chattr -i "$WORK/quenda.cfg"

@@ -2,7 +2,9 @@
 # CSI and SS3 arrows, the Home and End variants, Delete, both Backspace bytes,
 # Shift+arrow; unknown sequences (also ones cut short by the next sequence)
 # are swallowed whole; UTF-8 letters arrive as their code page 437 byte, and
-# α is a letter, not a prefix.
+# α is a letter, not a prefix. Reports a terminal sends unasked vanish, and a
+# real paste is text: it never moves the focus nor touches an option, and the
+# terminal marks pastes only while the program runs.
 source "$(dirname "$0")/lib.sh"
 
 # raw COL HEX...: sends the bytes as one write, then expects the cursor at COL.
@@ -54,4 +56,46 @@ cursor_at 43 6
 keys Up Up Enter
 wait_for_exit 2
 tty_restored
+end_session
+
+for term in xterm-256color tmux-256color; do
+    start_shell dash
+    record_output
+    shell_start TERM=$term LANG=C.UTF-8
+    wait_for "VESK main directory: c:/bbs/main/"
+    cursor_at 41 5
+    expect_pastes_marked on "the form under $term"
+    keys -H 1b 5d 31 31 3b 72 67 62 3a 30 30 30 30 2f 30 30 30 30 2f 30 30 30 30 07  # OSC 11 reply
+    keys -H 1b 50 31 24 72 30 6d 1b 5c                                               # DCS reply
+    keys -H 1b 5b 4d 20 21 21 1b 5b 4d 23 21 21                                      # X10 click
+    keys -H 1b 5f 47 1b 5c 1b 5e 78 1b 5c 1b 58 78 07                                # APC, PM, SOS
+    type_text "x"
+    wait_for_row 5 "░░░    VESK main directory: c:/bbs/main/x                                     ░░"
+    # Two lines into the main directory: the line break and the Tab go, a
+    # backslash is a slash; the focus stays.
+    paste_text $'one\\two\n three\tfour\n'
+    wait_for_row 5 "░░░    VESK main directory: c:/bbs/main/xone/two threefour                    ░░"
+    cursor_at 59 5
+    keys Down Down
+    cursor_at 29 11
+    # Onto an option: nothing, neither its spaces nor its line breaks.
+    paste_text $' x \n \n'
+    keys Down
+    cursor_at 29 12
+    keys Down Enter
+    wait_for_exit 1
+    expect_pastes_marked off "the program's end under $term"
+    # Once the program has ended a paste arrives unmarked.
+    shell_idle
+    type_text 'cat -v > after.txt'
+    keys Enter
+    paste_text 'after'
+    keys Enter C-d
+    shell_idle
+    [[ "$(cat "$WORK/after.txt")" == after ]] || fail "a paste after the end under $term arrived as: $(cat "$WORK/after.txt")"
+    tty_restored
+    expect_record "c:/bbs/main/xone/two threefour/" "d:/bbs/quenda/" 01
+    end_session
+    rm -f "$WORK/quenda.cfg"
+done
 pass

@@ -38,7 +38,9 @@ fail() {
 # The pane keeps running a shell afterwards so the closing screen can be read;
 # the exit status lands in $WORK/status, the tty settings in stty.before/after.
 # Standard output goes to $WORK/stdout.txt unless STDOUT_TO_TERMINAL=1;
-# standard input is the terminal unless STDIN_FROM names a file.
+# standard input is the terminal unless STDIN_FROM names a file. The pane is
+# PANE_SIZE (default 80x25); PANE_STTY is applied to it before the run (e.g.
+# "rows 0 cols 0", a terminal that reports no size).
 start() {
     local env_args="" redirects=""
     local assignment
@@ -47,13 +49,15 @@ start() {
     [[ -z "${STDIN_FROM:-}" ]] || redirects+=" < $(printf '%q' "$STDIN_FROM")"
     cat > "$WORK/run.sh" <<SCRIPT
 cd $(printf '%q' "$WORK")
+${PANE_STTY:+stty $PANE_STTY}
 stty -g > stty.before
 env$env_args $(printf '%q' "$BIN")$redirects
 echo \$? > status
 stty -g > stty.after
 exec sleep 600
 SCRIPT
-    "${T[@]}" new-session -d -s e2e -x 80 -y 25 "bash $(printf '%q' "$WORK/run.sh")"
+    local size=${PANE_SIZE:-80x25}
+    "${T[@]}" new-session -d -s e2e -x "${size%x*}" -y "${size#*x}" "bash $(printf '%q' "$WORK/run.sh")"
     "${T[@]}" set-option -t e2e status off >/dev/null
 }
 
@@ -265,6 +269,35 @@ shell_finish() {
 # $WORK/output.raw, as it was written.
 record_output() {
     "${T[@]}" pipe-pane -t e2e -o "cat >> $(printf '%q' "$WORK/output.raw")"
+}
+
+# pastes_marked: whether, by the bytes record_output has collected, the
+# terminal was last asked to mark pastes (on), to stop (off), or never (never).
+pastes_marked() {
+    python3 - "$WORK/output.raw" <<'PY'
+import sys
+data = open(sys.argv[1], 'rb').read()
+on, off = data.rfind(b'\x1b[?2004h'), data.rfind(b'\x1b[?2004l')
+print('never' if on < 0 and off < 0 else 'on' if on > off else 'off')
+PY
+}
+
+# expect_pastes_marked on|off|never WHAT: polls until pastes_marked says so.
+expect_pastes_marked() {
+    local want=$1 i got
+    for ((i = 0; i < 60; i++)); do
+        got=$(pastes_marked 2>/dev/null || echo none)
+        [[ "$got" == "$want" ]] && return 0
+        sleep 0.05
+    done
+    fail "$2: paste marking is $got, expected $want"
+}
+
+# paste_text TEXT: pastes TEXT into the pane as a terminal would, marked as a paste
+# only where the program asked for that.
+paste_text() {
+    "${T[@]}" set-buffer -b e2e -- "$1"
+    "${T[@]}" paste-buffer -p -b e2e -t e2e
 }
 
 # pane_rows [looks]: the pane as a terminal shows it, one line per row, each

@@ -26,6 +26,6 @@ lose_terminal
 # thread that does not stop), so it is off for these runs; others check leaks.
 no_leak_scan="ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 lose_terminal --ignore-signal=HUP "$no_leak_scan"
-# While the size notice is up keys wait in the terminal, yet a hang-up is seen.
+# While the size notice is up, a hang-up is seen just the same.
 SHRINK=1 lose_terminal --ignore-signal=HUP "$no_leak_scan"
 pass

@@ -1,6 +1,7 @@
 # Signals from outside end the program without saving, with the terminal given
-# back and the status a shell reports for a death by that signal. SIGTSTP sent
-# to a program that cannot stop (orphaned process group) leaves it working.
+# back (paste marking off again where it was on) and the status a shell reports
+# for a death by that signal. SIGTSTP sent to a program that cannot stop
+# (orphaned process group) leaves it working.
 source "$(dirname "$0")/lib.sh"
 
 # end_by SIGNAL STATUS TERM: edits without saving, then is sent SIGNAL.
@@ -8,6 +9,7 @@ end_by() {
     local signal=$1 status=$2 term=$3 pid
     write_record 'c:/keep/' 'd:/keep/' 01
     start TERM="$term" LANG=C.UTF-8
+    record_output
     wait_for "VESK main directory: c:/keep/"
     pid=$(program_pid)
     type_text "unsaved"
@@ -17,6 +19,7 @@ end_by() {
     wait_for_exit "$status"
     tty_restored
     file_untouched
+    [[ $term != *-256color ]] || expect_pastes_marked off "$signal under $term"
     if screen_text | grep -q '\$<'; then fail "$signal under $term: terminfo padding written as text"; fi
 }
 

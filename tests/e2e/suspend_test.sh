@@ -1,13 +1,15 @@
 # Job control from an interactive shell: SIGTSTP from outside gives the shell
 # its screen and its terminal modes back while the program is stopped; fg
 # brings the whole form back as it was and editing carries on; modes the
-# operator changed meanwhile are the ones given back at the end. Ctrl+Z typed
-# in the form is a character, never a stop. The shell is dash: bash would put
-# its own modes back itself and hide what the program left.
+# operator changed meanwhile are the ones given back at the end. Paste marking
+# is off while stopped and on again after fg. Ctrl+Z typed in the form is a
+# character, never a stop. The shell is dash: bash would put its own modes
+# back itself and hide what the program left.
 source "$(dirname "$0")/lib.sh"
 
 write_record 'c:/keep/' 'd:/keep/' 01
 start_shell dash
+record_output
 shell_start_alone TERM=xterm-256color LANG=C.UTF-8
 wait_for "VESK main directory: c:/keep/"
 pid=$(program_pid)
@@ -20,6 +22,7 @@ before=$(snapshot)
 kill -s TSTP "$pid"
 wait_for "Stopped"
 shell_idle
+expect_pastes_marked off "while stopped"
 if screen_text | grep -q "VESK main directory"; then fail "the form stayed on the screen while stopped"; fi
 [[ "$(awk '{print $3}' "/proc/$pid/stat")" == T ]] || fail "the program did not stop"
 type_text 'stty -g > stty.stopped'
@@ -35,6 +38,7 @@ shell_idle
 type_text 'clear; fg'
 keys Enter
 expect_snapshot "$before" "after fg"
+expect_pastes_marked on "after fg"
 type_text "cd"
 wait_for "VESK main directory: c:/keep/ab→cd"
 keys Enter Down Down Down
@@ -42,6 +46,7 @@ cursor_at 25 20
 keys Enter
 shell_finish
 wait_for_exit 1
+expect_pastes_marked off "at the end"
 for ((i = 0; i < 100; i++)); do [[ -s "$WORK/stty.after" ]] && break; sleep 0.05; done
 cmp -s "$WORK/stty.changed" "$WORK/stty.after" ||
     fail "terminal modes at the end: $(cat "$WORK/stty.after"), as set while stopped: $(cat "$WORK/stty.changed")"

@@ -248,6 +248,32 @@ TEST_F(TextField, EachModeFiltersTypedCharactersButNotThePrefilledText) {
     }
 }
 
+TEST_F(TextField, PastedCharactersFollowTheTypingRulesInEveryMode) {
+    // A blank at the start is dropped, a backslash becomes a slash, the field's
+    // width holds; pasted digits in the digits-only mode, nothing else.
+    const struct {
+        TextMode mode;
+        const char* pasted;
+        const char* stored;
+    } cases[] = {
+        // clang-format off
+        {TEXT_AS_TYPED, " a\\b \x84" "xyzuvw", "a/b \x84" "xyz"},
+        {TEXT_UPPER_CASE, " a\\b \x84" "xyzuvw", "A/B \x8E" "XYZ"},
+        {TEXT_DIGITS, " a1\\2", "12"},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        fresh_screen();
+        for (const char* p = c.pasted; *p != '\0'; ++p) {
+            script_keys({KEY_PASTED + static_cast<unsigned char>(*p)});
+        }
+        script_keys({KEY_ENTER});
+        EXPECT_EQ(edit("", c.mode), FIELD_ENTER);
+        EXPECT_STREQ(text.get(), c.stored);
+    }
+}
+
 TEST_F(TextField, ControlCharactersShowAsTheirCodePageGlyphs) {
     script_keys({'a', KEY_TAB, 3, KEY_ENTER});
     EXPECT_EQ(edit(""), FIELD_ENTER);

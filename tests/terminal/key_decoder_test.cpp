@@ -57,8 +57,9 @@ TEST(KeyDecoder, ControlKeysArriveAsCharacters) {
 }
 
 TEST(KeyDecoder, UnknownSequencesAreSwallowedWhole) {
-    const char* unknown[] = {"\x1b[99~", "\x1b[1;5A", "\x1b[E", "\x1b[Z",  "\x1b[?1;2c",
-                             "\x1bOZ",   "\x1b[200~", "\x1bx",  "\x1b[1;2;3;4;5;6;7;8;9;10;11A"};
+    const char* unknown[] = {"\x1b[99~",     "\x1b[1;5A",  "\x1b[E",
+                             "\x1b[Z",       "\x1b[?1;2c", "\x1bOZ",
+                             "\x1b[<0;5;9M", "\x1bx",      "\x1b[1;2;3;4;5;6;7;8;9;10;11A"};
     for (const char* bytes : unknown) {
         EXPECT_EQ(decode(std::string(bytes) + "a"), (Keys{KEY_UNKNOWN, 'a'})) << bytes + 1;
     }
@@ -115,6 +116,98 @@ TEST(KeyDecoder, SingleByteLocaleUsesItsTable) {
     for (int i = 0; i < 128; ++i) latin1[i] = static_cast<char32_t>(0x80 + i);
     EXPECT_EQ(decode("\xe4\xc5\xa4", false, latin1), (Keys{0x84, 0x8F}));  // ä Å, and ¤ has no byte
     EXPECT_EQ(decode("\xe4z", false, nullptr), Keys{'z'});
+}
+
+KeyCode pasted(KeyCode ch) {
+    return KEY_PASTED + ch;
+}
+
+// Replies and reports a terminal sends unasked; each must vanish whole.
+const char* const REPORTS[] = {
+    "\x1b]11;rgb:0000/0000/0000\x07",    // OSC ended by BEL
+    "\x1b]11;rgb:0000/0000/0000\x1b\\",  // OSC ended by ESC \ (ST)
+    "\x1b]2;T\xc3\xaftle\x07",           // OSC with UTF-8 text
+    "\x1bP1$r0m\x1b\\",                  // DCS
+    "\x1b_Gi=1;OK\x1b\\",                // APC
+    "\x1b^note\x1b\\",                   // PM
+    "\x1bXany text\x1b\\",               // SOS
+    "\x1b[M !!",                         // X10 mouse: press at the top left
+    "\x1b[M#\xb0\x7f",                   // X10 mouse: release far right
+};
+
+TEST(KeyDecoder, TerminalReportsAreSwallowedWholeAndDeliverNoKey) {
+    for (const char* report : REPORTS) {
+        EXPECT_EQ(decode(std::string(report) + "a"), Keys{'a'}) << report + 1;
+        EXPECT_EQ(decode(std::string(report) + "\x1b[A"), Keys{KEY_UP}) << report + 1;
+    }
+}
+
+TEST(KeyDecoder, ReportSplitAcrossReadsLeaksNothingAtAnySplit) {
+    for (const std::string report : REPORTS) {
+        for (size_t split = 1; split < report.size(); ++split) {
+            KeyDecoder d;
+            key_decoder_init(d, true, nullptr);
+            for (size_t i = 0; i < split; ++i)
+                key_decoder_feed(d, static_cast<unsigned char>(report[i]));
+            EXPECT_EQ(key_decoder_next(d), 0) << report.substr(1) << " split at " << split;
+            EXPECT_TRUE(key_decoder_waiting(d)) << report.substr(1) << " split at " << split;
+            Keys keys;
+            for (unsigned char byte : report.substr(split) + "a") {
+                key_decoder_feed(d, byte);
+                while (KeyCode key = key_decoder_next(d)) keys.push_back(key);
+            }
+            EXPECT_EQ(keys, Keys{'a'}) << report.substr(1) << " split at " << split;
+        }
+    }
+}
+
+TEST(KeyDecoder, CutOffReportsGiveTheKeyboardBack) {
+    // Quiet ends a string or a mouse report, silently.
+    EXPECT_EQ(decode("\x1b]11;rgb:00"), Keys{});
+    EXPECT_EQ(decode("\x1b[M "), Keys{});
+    // An ESC that is not ST ends the string and starts the next key.
+    EXPECT_EQ(decode("\x1bP1$r\x1b[Ab"), (Keys{KEY_UP, 'b'}));
+    // A mouse report is raw bytes from 32 up; a control byte cut it off.
+    EXPECT_EQ(decode("\x1b[M!\x1b[B"), Keys{KEY_DOWN});
+    // A string that never ends: the keyboard is back after the bound.
+    for (const char* start : {"\x1b]", "\x1bP", "\x1b_", "\x1b^", "\x1bX"}) {
+        const std::string endless = start + std::string(KEY_DECODER_STRING_LIMIT, 'x');
+        EXPECT_EQ(decode(endless + "ab"), (Keys{'a', 'b'})) << start + 1;
+        EXPECT_EQ(decode(endless.substr(0, endless.size() - 1) + "ab"), Keys{'b'}) << start + 1;
+    }
+}
+
+TEST(KeyDecoder, PastedTextIsItsCharactersAlone) {
+    // Line breaks, Tab, Backspace bytes, Ctrl+C, arrows and Esc inside a paste
+    // are dropped; what follows the paste is keys again.
+    EXPECT_EQ(decode("\x1b[200~a\\b c\r\nd\te\x7f\x08\x03\x1b[A\x1bOBf\x1b[201~\r"),
+              (Keys{pasted('a'), pasted('\\'), pasted('b'), pasted(' '), pasted('c'), pasted('d'),
+                    pasted('e'), pasted('f'), KEY_ENTER}));
+    EXPECT_EQ(decode("\x1b[200~\xc3\xa4\xe2\x82\xac\x1b[201~"), Keys{pasted(0x84)});
+    // A report inside a paste is still a report.
+    EXPECT_EQ(decode("\x1b[200~x\x1b]11;rgb:0/0/0\x07y\x1b[201~"),
+              (Keys{pasted('x'), pasted('y')}));
+    // Markers alone deliver nothing.
+    EXPECT_EQ(decode("\x1b[200~\x1b[201~\x1b[201~z"), Keys{'z'});
+}
+
+TEST(KeyDecoder, PasteThatNeverEndsGivesTheKeyboardBack) {
+    // After the bound ...
+    const Keys keys = decode("\x1b[200~" + std::string(KEY_DECODER_PASTE_LIMIT, 'x') + "\r");
+    ASSERT_EQ(keys.size(), static_cast<size_t>(KEY_DECODER_PASTE_LIMIT) + 1);
+    EXPECT_EQ(keys.front(), pasted('x'));
+    EXPECT_EQ(keys.back(), KEY_ENTER);
+    // ... or once input goes quiet.
+    KeyDecoder d;
+    key_decoder_init(d, true, nullptr);
+    for (unsigned char byte : std::string("\x1b[200~a")) key_decoder_feed(d, byte);
+    EXPECT_TRUE(key_decoder_in_paste(d));
+    EXPECT_FALSE(key_decoder_waiting(d));
+    EXPECT_EQ(key_decoder_next(d), pasted('a'));
+    key_decoder_expire(d);
+    EXPECT_FALSE(key_decoder_in_paste(d));
+    key_decoder_feed(d, '\r');
+    EXPECT_EQ(key_decoder_next(d), KEY_ENTER);
 }
 
 TEST(KeyDecoder, LongBurstsLoseNothingWhenDrainedPerByte) {
