@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -246,7 +247,7 @@ TEST_F(MainScreen, UnwritableFileEndsWithTheDiskErrorAndStatusZero) {
     script_keys({KEY_UP, KEY_UP, KEY_ENTER});
     EXPECT_EXIT(
         {
-            std::freopen("stdout.txt", "w", stdout);
+            if (std::freopen("stdout.txt", "w", stdout) == nullptr) std::exit(99);
             main_screen();
         },
         ::testing::ExitedWithCode(0), "");
