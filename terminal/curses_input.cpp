@@ -95,9 +95,12 @@ KeyCode device_read_key(const Grid& grid) {
         }
         if (const KeyCode key = next_key()) return key;
         pollfd fds[2] = {{tty_fd, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
-        const int wait = key_decoder_waiting(decoder)    ? SEQUENCE_WAIT_MS
-                         : key_decoder_in_paste(decoder) ? PASTE_WAIT_MS
-                                                         : -1;
+        // Inside a paste its own wait wins: a sequence cut between two reads
+        // there is most likely the paste's end marker, and a lone Esc in a
+        // paste is dropped anyway.
+        const int wait = key_decoder_in_paste(decoder)  ? PASTE_WAIT_MS
+                         : key_decoder_waiting(decoder) ? SEQUENCE_WAIT_MS
+                                                        : -1;
         const int ready = poll(fds, 2, wait);
         if (ready < 0) {
             if (errno == EINTR) continue;

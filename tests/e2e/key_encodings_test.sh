@@ -47,10 +47,17 @@ type_text "äα"
 type_text "H"
 wait_for_row 5 "░░░    VESK main directory: c:/bbs/mäαHa                                      ░░"
 cursor_at 40 5
+# A paste whose end marker comes in two reads, as over a slow link: the pause
+# inside the marker must neither end the paste early nor leave "1~" as text.
+keys -H 1b 5b 32 30 30 7e 6a 0d 6b 1b 5b 32 30
+sleep 0.1
+keys -H 31 7e
+wait_for_row 5 "░░░    VESK main directory: c:/bbs/mäαHjka                                    ░░"
+cursor_at 42 5
 keys -H 1b 5b 42          # CSI B, Down
 cursor_at 43 6
 keys -H 1b 4f 41          # SS3 A, Up
-cursor_at 41 5
+cursor_at 43 5
 keys -H 0d                # Enter
 cursor_at 43 6
 keys Up Up Enter
