@@ -17,8 +17,9 @@ namespace {
 
 // How long a partial escape sequence may wait for its next byte.
 constexpr int SEQUENCE_WAIT_MS = 20;
-// How long a paste may pause before it counts as over: longer, as a paste over
-// a slow link can come in pieces, and its line breaks must never act as keys.
+// How long a paste or a terminal report may pause before it counts as over:
+// longer, as either can come in pieces over a slow link, and neither may leak
+// into the form as keys.
 constexpr int PASTE_WAIT_MS = 500;
 constexpr KeyCode CTRL_C = 3;
 // The status of "Exit without saving", for leaving at the size notice.
@@ -95,10 +96,11 @@ KeyCode device_read_key(const Grid& grid) {
         }
         if (const KeyCode key = next_key()) return key;
         pollfd fds[2] = {{tty_fd, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
-        // Inside a paste its own wait wins: a sequence cut between two reads
-        // there is most likely the paste's end marker, and a lone Esc in a
-        // paste is dropped anyway.
-        const int wait = key_decoder_in_paste(decoder)  ? PASTE_WAIT_MS
+        // Inside a paste or a report the longer wait wins: a sequence cut
+        // between two reads there is most likely the rest of it, and a lone
+        // Esc in a paste is dropped anyway.
+        const bool long_wait = key_decoder_in_paste(decoder) || key_decoder_in_report(decoder);
+        const int wait = long_wait                      ? PASTE_WAIT_MS
                          : key_decoder_waiting(decoder) ? SEQUENCE_WAIT_MS
                                                         : -1;
         const int ready = poll(fds, 2, wait);

@@ -14,13 +14,13 @@ constexpr KeyCode PASTE_END = KEY_UNKNOWN + 2;
 
 void emit(KeyDecoder& d, KeyCode key) {
     if (key == PASTE_START || key == PASTE_END) {
-        if (key == PASTE_START && !d.in_paste) d.paste_len = 0;
+        if (key == PASTE_START && !d.in_paste) d.paste_len = 0, d.paste_overflow = false;
         d.in_paste = key == PASTE_START;
         return;
     }
     if (d.in_paste) {
         // Pasted text is characters alone: nothing in it may act as a key.
-        if (key < 32 || key > 255 || key == 127) return;
+        if (key < 32 || key > 255 || key == 127 || d.paste_overflow) return;
         key += KEY_PASTED;
     }
     if (d.queue_count == static_cast<int>(sizeof d.queue / sizeof d.queue[0])) return;
@@ -288,7 +288,7 @@ void key_decoder_init(KeyDecoder& d, bool utf8_input, const char32_t* upper_half
 }
 
 void key_decoder_feed(KeyDecoder& d, unsigned char byte) {
-    if (d.in_paste && ++d.paste_len > KEY_DECODER_PASTE_LIMIT) d.in_paste = false;
+    if (d.in_paste && ++d.paste_len > KEY_DECODER_PASTE_LIMIT) d.paste_overflow = true;
     switch (d.state) {
         case State::ground: feed_ground(d, byte); break;
         case State::escape: feed_escape(d, byte); break;
@@ -312,6 +312,10 @@ void key_decoder_expire(KeyDecoder& d) {
 
 bool key_decoder_waiting(const KeyDecoder& d) {
     return d.state != State::ground;
+}
+
+bool key_decoder_in_report(const KeyDecoder& d) {
+    return d.state == State::string || d.state == State::string_escape || d.state == State::mouse;
 }
 
 bool key_decoder_in_paste(const KeyDecoder& d) {

@@ -7,8 +7,8 @@
 // A terminal string (OSC, DCS, APC, PM, SOS) whose end never comes gives the
 // keyboard back after this many bytes.
 inline constexpr int KEY_DECODER_STRING_LIMIT = 4096;
-// The same for a paste; larger, so that a long paste by mistake is still all
-// text and never spills over the form as keys.
+// A paste delivers this many bytes at most; the rest of it, up to its end or
+// until input goes quiet, is dropped so that it never spills over the form.
 inline constexpr int KEY_DECODER_PASTE_LIMIT = 65536;
 
 struct KeyDecoder {
@@ -27,6 +27,7 @@ struct KeyDecoder {
     int mouse_left;  // bytes of a mouse report still to come
     bool in_paste;   // between paste start and paste end
     int paste_len;
+    bool paste_overflow;  // past the bound: the rest of the paste is dropped
     KeyCode queue[8];
     int queue_head;
     int queue_count;
@@ -44,5 +45,8 @@ bool key_decoder_waiting(const KeyDecoder& d);
 // True between a paste's start and its end. Its characters come out as
 // KEY_PASTED + the character; its control keys and other keys not at all.
 bool key_decoder_in_paste(const KeyDecoder& d);
+// True inside a terminal string or mouse report: as in a paste, its bytes may
+// come in pieces over a slow link, so quiet should be waited for longer.
+bool key_decoder_in_report(const KeyDecoder& d);
 // The next decoded key, or 0 when there is none yet.
 KeyCode key_decoder_next(KeyDecoder& d);

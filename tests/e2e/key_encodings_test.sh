@@ -54,10 +54,16 @@ sleep 0.1
 keys -H 31 7e
 wait_for_row 5 "░░░    VESK main directory: c:/bbs/mäαHjka                                    ░░"
 cursor_at 42 5
+# A colour reply in two pieces, the same way: its tail is no text either.
+keys -H 1b 5d 31 31 3b 72 67 62 3a 30 30
+sleep 0.1
+keys -H 30 30 2f 30 30 30 30 07 7a
+wait_for_row 5 "░░░    VESK main directory: c:/bbs/mäαHjkza                                   ░░"
+cursor_at 43 5
 keys -H 1b 5b 42          # CSI B, Down
 cursor_at 43 6
 keys -H 1b 4f 41          # SS3 A, Up
-cursor_at 43 5
+cursor_at 44 5
 keys -H 0d                # Enter
 cursor_at 43 6
 keys Up Up Enter

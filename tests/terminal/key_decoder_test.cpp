@@ -192,12 +192,13 @@ TEST(KeyDecoder, PastedTextIsItsCharactersAlone) {
 }
 
 TEST(KeyDecoder, PasteThatNeverEndsGivesTheKeyboardBack) {
-    // After the bound ...
-    const Keys keys = decode("\x1b[200~" + std::string(KEY_DECODER_PASTE_LIMIT, 'x') + "\r");
+    // Past the bound the rest of the paste is dropped, line breaks and all ...
+    const Keys keys = decode("\x1b[200~" + std::string(KEY_DECODER_PASTE_LIMIT, 'x') +
+                             "\r\nABC\r \x1b[201~\r");
     ASSERT_EQ(keys.size(), static_cast<size_t>(KEY_DECODER_PASTE_LIMIT) + 1);
     EXPECT_EQ(keys.front(), pasted('x'));
     EXPECT_EQ(keys.back(), KEY_ENTER);
-    // ... or once input goes quiet.
+    // ... and a paste whose end never comes is over once input goes quiet.
     KeyDecoder d;
     key_decoder_init(d, true, nullptr);
     for (unsigned char byte : std::string("\x1b[200~a")) key_decoder_feed(d, byte);
