@@ -1,10 +1,9 @@
 #include <cstdio>
+#include <cstring>
 
 #include "main_screen.h"
 
-#ifdef _WIN32
-#include <cstring>
-#else
+#ifndef _WIN32
 #include <getopt.h>
 #endif
 
@@ -43,6 +42,8 @@ CommandLine parse_command_line(int argc, char** argv) {
         if (line.request == Request::FORM) line.request = request;
     }
     if (optind < argc) return {Request::BAD_ARGUMENT, argv[optind]};
+    // getopt takes "--" as the end of the options; we have no operands for it to end.
+    if (std::strcmp(argv[optind - 1], "--") == 0) return {Request::BAD_ARGUMENT, argv[optind - 1]};
     return line;
 }
 #else

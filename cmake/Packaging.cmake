@@ -26,7 +26,7 @@ set(CPACK_SOURCE_PACKAGE_FILE_NAME quenda-setup-${PROJECT_VERSION})
 string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\1" source_pattern "${PROJECT_SOURCE_DIR}")
 set(CPACK_SOURCE_IGNORE_FILES "")
 foreach(pattern
-    "build[^/]*/" "bench/out/"
+    "build[^/]*/" "bench/out/" "\\.?quenda\\.cfg(\\.[^/]*)?$"
     "(.*/)?\\.git(/|$)" "(.*/)?CMakeFiles/" "(.*/)?CMakeCache\\.txt$" "(.*/)?Testing/"
     "(.*/)?compile_commands\\.json$" "(.*/)?\\.cache/" "(.*/)?__pycache__/"
     "(.*/)?\\.(vscode|idea)/" "(.*/)?[^/]*~$" "(.*/)?\\.[^/]*\\.sw[a-p]$" "(.*/)?#[^/]*#$"

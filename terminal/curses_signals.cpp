@@ -185,6 +185,13 @@ void handle_wakeups(const Grid& grid) {
         pending_continue = 0;  // suspend has redrawn already
     }
     if (pending_resize || pending_continue) {
+        // Continued after a stop we never saw (SIGSTOP): the shell may have
+        // put its own modes on the terminal meanwhile. In the background the
+        // terminal is not ours to set.
+        if (pending_continue && tcgetpgrp(tty_fd) == getpgrp()) {
+            reset_prog_mode();
+            mark_pastes(true);
+        }
         pending_resize = 0;
         pending_continue = 0;
         refresh_size();

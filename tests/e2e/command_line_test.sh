@@ -63,6 +63,8 @@ refused quenda.cfg quenda.cfg
 # An operand is refused also before or after a valid option.
 refused other --help other
 refused --version other other
+refused -- --
+refused --help -- --
 
 # With no argument the form opens as before.
 start TERM=xterm-256color LANG=C.UTF-8

@@ -51,4 +51,25 @@ for ((i = 0; i < 100; i++)); do [[ -s "$WORK/stty.after" ]] && break; sleep 0.05
 cmp -s "$WORK/stty.changed" "$WORK/stty.after" ||
     fail "terminal modes at the end: $(cat "$WORK/stty.after"), as set while stopped: $(cat "$WORK/stty.changed")"
 expect_saved 'c:/keep/ab\x1acd/' "d:/keep/" 01
+end_session
+
+# SIGSTOP cannot be caught, and bash puts its own modes on the terminal while
+# the job is stopped: after fg the form takes keys as before, not lines.
+start_shell
+record_output
+shell_start_alone TERM=xterm-256color LANG=C.UTF-8
+wait_for "VESK main directory: c:/keep/ab→cd/"
+pid=$(program_pid)
+kill -s STOP "$pid"
+wait_for "Stopped"
+wait_for 'e2e$'  # the prompt, over the form: nothing could take the form away
+type_text 'fg'
+keys Enter
+wait_for "VESK main directory: c:/keep/ab→cd/ "
+keys Down  # echoed as text by a terminal left in the shell's modes
+cursor_at 37 6
+expect_pastes_marked on "after SIGSTOP and fg"
+keys Up Up Enter
+shell_finish
+wait_for_exit 2
 pass
