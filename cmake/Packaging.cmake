@@ -52,7 +52,7 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/packaging
   COMMAND ${CMAKE_COMMAND} -DSOURCE=${QUENDA_MAN_SOURCE} -DOUTPUT=${QUENDA_MAN_PAGE}
           -DVERSION=${PROJECT_VERSION} -P ${QUENDA_MAN_SCRIPT}
-  DEPENDS ${QUENDA_MAN_SOURCE} ${QUENDA_MAN_SCRIPT}
+  DEPENDS ${QUENDA_MAN_SOURCE} ${QUENDA_MAN_SCRIPT} ${PROJECT_SOURCE_DIR}/packaging/gzip_to.cmake
   COMMENT "Manual page quenda-setup.1.gz"
   VERBATIM)
 add_custom_target(quenda-setup-man ALL DEPENDS ${QUENDA_MAN_PAGE})
@@ -71,6 +71,7 @@ add_custom_command(
           -DVERSION=${PROJECT_VERSION} -DREVISION=${CPACK_DEBIAN_PACKAGE_RELEASE}
           -DMAINTAINER=${CPACK_PACKAGE_CONTACT} -P ${QUENDA_DEBIAN_SCRIPT}
   DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${QUENDA_DEBIAN_SCRIPT}
+          ${PROJECT_SOURCE_DIR}/packaging/gzip_to.cmake
   COMMENT "Debian copyright and changelogs"
   VERBATIM)
 add_custom_target(quenda-setup-debian-docs ALL DEPENDS ${QUENDA_DEBIAN_DOCS})

@@ -14,16 +14,7 @@ foreach(var SOURCE_DIR OUTPUT_DIR VERSION REVISION MAINTAINER)
 endforeach()
 file(MAKE_DIRECTORY "${OUTPUT_DIR}")
 
-function(gzip_to plain output)
-  execute_process(
-    COMMAND gzip -9 -n -c "${plain}"
-    OUTPUT_FILE "${output}"
-    RESULT_VARIABLE status)
-  if(NOT status EQUAL 0)
-    file(REMOVE "${output}")
-    message(FATAL_ERROR "gzip failed on ${plain}: ${status}")
-  endif()
-endfunction()
+include("${CMAKE_CURRENT_LIST_DIR}/gzip_to.cmake")
 
 # copyright: the holder from LICENSE's copyright line, its permission text as
 # the Expat licence (Debian's name for this MIT text), one space in front of

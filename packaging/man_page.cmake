@@ -21,11 +21,5 @@ get_filename_component(output_dir "${OUTPUT}" DIRECTORY)
 get_filename_component(output_name "${OUTPUT}" NAME_WLE)
 set(plain "${output_dir}/${output_name}")
 file(WRITE "${plain}" "${page}")
-execute_process(
-  COMMAND gzip -9 -n -c "${plain}"
-  OUTPUT_FILE "${OUTPUT}"
-  RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  file(REMOVE "${OUTPUT}")
-  message(FATAL_ERROR "gzip failed on ${plain}: ${status}")
-endif()
+include("${CMAKE_CURRENT_LIST_DIR}/gzip_to.cmake")
+gzip_to("${plain}" "${OUTPUT}")
