@@ -58,7 +58,9 @@ const char* terminal_type_problem() {
 
 bool device_open(const char** why) {
     static char message[160];
-    std::setlocale(LC_ALL, "");
+    // Character classes and encoding are all the program takes from the
+    // locale; the other categories would only cost files to open.
+    std::setlocale(LC_CTYPE, "");
     tty_fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (tty_fd < 0 || tcgetattr(tty_fd, &shell_mode) != 0) {
         *why =
