@@ -39,19 +39,26 @@ namespace {
 
 FILE* tty_file = nullptr;
 
-// Why TERM cannot show the form, or null. Asked of terminfo before newterm,
-// whose failure leaks memory and leaves the terminal's modes changed.
+// Why TERM cannot show the form, or null, asked of the entry newterm read.
+// Only when newterm failed is terminfo read again, to tell an unknown type
+// from other trouble.
 const char* terminal_type_problem() {
-    int found = 0;
-    if (setupterm(nullptr, tty_fd, &found) != OK || found != 1) {
-        return "is not known here; set TERM to the type of your terminal.";
+    if (term_screen == nullptr) {
+        int found = 0;
+        if (setupterm(nullptr, tty_fd, &found) != OK || found != 1) {
+            return "is not known here; set TERM to the type of your terminal.";
+        }
+        del_curterm(cur_term);
+        return nullptr;
     }
     // Without cursor addressing (TERM=dumb) the form would come out as a
     // stream of text.
-    const bool places_cursor = capability("cup") != nullptr;
-    del_curterm(cur_term);
-    return places_cursor ? nullptr
-                         : "cannot place the cursor; the form needs a full-screen terminal.";
+    if (capability("cup") != nullptr) return nullptr;
+    delscreen(term_screen);
+    term_screen = nullptr;
+    // newterm has put the terminal in its own modes already.
+    tcsetattr(tty_fd, TCSANOW, &shell_mode);
+    return "cannot place the cursor; the form needs a full-screen terminal.";
 }
 
 }  // namespace
@@ -75,6 +82,7 @@ bool device_open(const char** why) {
     tty_file = fdopen(tty_fd, "r+");
     // Our handlers go in first so that ncurses does not install its own.
     install_handlers();
+    term_screen = tty_file != nullptr ? newterm(nullptr, tty_file, tty_file) : nullptr;
     const char* term = std::getenv("TERM");
     if (term == nullptr || *term == '\0') term = "(unset)";
     if (const char* problem = terminal_type_problem()) {
@@ -82,7 +90,6 @@ bool device_open(const char** why) {
         *why = message;
         return false;
     }
-    term_screen = tty_file != nullptr ? newterm(nullptr, tty_file, tty_file) : nullptr;
     if (term_screen == nullptr) {
         *why = "the terminal cannot be set up.";
         return false;
