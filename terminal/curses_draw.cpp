@@ -14,7 +14,7 @@ namespace tty {
 
 namespace {
 
-enum class GlyphKind : unsigned char { wide, line_drawing, ascii };
+enum class GlyphKind : unsigned char { unknown, wide, line_drawing, ascii };
 struct Glyph {
     GlyphKind kind;
     wchar_t wide;
@@ -113,8 +113,25 @@ const Look& look_of(Attr attr) {
     return look;
 }
 
+// How the locale and the terminal show a cell byte, worked out when the byte
+// is first drawn: a form uses few of the 256.
+const Glyph& glyph_of(unsigned char byte) {
+    Glyph& glyph = glyphs[byte];
+    if (glyph.kind != GlyphKind::unknown) return glyph;
+    const auto wide = static_cast<wchar_t>(cp437_to_unicode(byte));
+    const char line = cp437_line_drawing(byte);
+    if (locale_shows(wide)) {
+        glyph = {GlyphKind::wide, wide, 0};
+    } else if (line != '\0' && terminal_has_line_drawing(line)) {
+        glyph = {GlyphKind::line_drawing, 0, line};
+    } else {
+        glyph = {GlyphKind::ascii, 0, cp437_ascii_stand_in(byte)};
+    }
+    return glyph;
+}
+
 void draw_cell(int row, int col, Cell cell) {
-    const Glyph& glyph = glyphs[cell.ch];
+    const Glyph& glyph = glyph_of(cell.ch);
     const Look& look = look_of(cell.attr);
     if (glyph.kind == GlyphKind::wide) {
         const wchar_t text[2] = {glyph.wide, L'\0'};
@@ -149,8 +166,10 @@ void write_row_as_text(const Cell (&cells)[SCREEN_COLS]) {
     size_t text_end = 0;
     std::mbstate_t state{};
     for (const Cell& cell : cells) {
-        const Glyph& glyph = glyphs[cell.ch];
-        if (glyph.kind == GlyphKind::wide) {
+        const Glyph& glyph = glyph_of(cell.ch);
+        if (glyph.kind == GlyphKind::wide && glyph.wide < 0x80) {
+            line[len++] = static_cast<char>(glyph.wide);  // ASCII is itself in every locale
+        } else if (glyph.kind == GlyphKind::wide) {
             len += std::wcrtomb(line + len, glyph.wide, &state);
         } else {
             line[len++] =
@@ -167,18 +186,7 @@ void write_row_as_text(const Cell (&cells)[SCREEN_COLS]) {
 }  // namespace
 
 void choose_glyphs() {
-    for (int byte = 0; byte < 256; ++byte) {
-        const auto b = static_cast<unsigned char>(byte);
-        const auto wide = static_cast<wchar_t>(cp437_to_unicode(b));
-        const char line = cp437_line_drawing(b);
-        if (locale_shows(wide)) {
-            glyphs[byte] = {GlyphKind::wide, wide, 0};
-        } else if (line != '\0' && terminal_has_line_drawing(line)) {
-            glyphs[byte] = {GlyphKind::line_drawing, 0, line};
-        } else {
-            glyphs[byte] = {GlyphKind::ascii, 0, cp437_ascii_stand_in(b)};
-        }
-    }
+    std::memset(glyphs, 0, sizeof glyphs);
 }
 
 // ncurses goes back to pair 0 after every update. With pair 0 in the text
