@@ -1,5 +1,6 @@
 // What the terminal shows: glyphs for code page 437 in the locale, PC colours
-// as curses colour pairs, the form cell by cell, and the size notice.
+// as curses colour pairs, the form's changed cells run by run, and the size
+// notice.
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -88,9 +89,8 @@ void paint_outside_the_form() {
     if (outside_pair == 0) return;
     const auto blank = ' ' | static_cast<chtype>(COLOR_PAIR(outside_pair));
     for (int row = 0; row < LINES; ++row) {
-        for (int col = row < SCREEN_ROWS ? SCREEN_COLS : 0; col < COLS; ++col) {
-            mvwaddch(stdscr, row, col, blank);
-        }
+        const int col = row < SCREEN_ROWS ? SCREEN_COLS : 0;
+        if (col < COLS) mvwhline(stdscr, row, col, blank, COLS - col);
     }
 }
 
@@ -130,19 +130,55 @@ const Glyph& glyph_of(unsigned char byte) {
     return glyph;
 }
 
-void draw_cell(int row, int col, Cell cell) {
+cchar_t curses_cell(Cell cell) {
     const Glyph& glyph = glyph_of(cell.ch);
     const Look& look = look_of(cell.attr);
-    if (glyph.kind == GlyphKind::wide) {
-        const wchar_t text[2] = {glyph.wide, L'\0'};
-        cchar_t cc;
-        setcchar(&cc, text, look.video, look.pair, nullptr);
-        mvwadd_wch(stdscr, row, col, &cc);
-        return;
+    wchar_t text[2] = {glyph.wide, L'\0'};
+    attr_t video = look.video;
+    if (glyph.kind == GlyphKind::line_drawing) {
+        const chtype acs = NCURSES_ACS(glyph.narrow);
+        text[0] = static_cast<wchar_t>(acs & A_CHARTEXT);
+        video |= acs & A_ATTRIBUTES;
+    } else if (glyph.kind == GlyphKind::ascii) {
+        text[0] = static_cast<unsigned char>(glyph.narrow);
     }
-    chtype ch = static_cast<unsigned char>(glyph.narrow);
-    if (glyph.kind == GlyphKind::line_drawing) ch = NCURSES_ACS(glyph.narrow);
-    mvwaddch(stdscr, row, col, ch | look.video | static_cast<chtype>(COLOR_PAIR(look.pair)));
+    cchar_t cc;
+    setcchar(&cc, text, video, look.pair, nullptr);
+    return cc;
+}
+
+// Cells that differ from what the terminal shows, handed to curses a run at a
+// time: a run of one cell repeated (the backdrop) as a line of it, other
+// cells as a string, rather than one call per cell.
+void draw_row(int row, const Cell (&cells)[SCREEN_COLS]) {
+    Cell(&seen)[SCREEN_COLS] = shown[row];
+    if (std::memcmp(cells, seen, sizeof seen) == 0) return;
+    cchar_t text[SCREEN_COLS];
+    int text_start = 0;
+    int text_len = 0;
+    auto put_text_run = [&] {
+        if (text_len > 0) mvwadd_wchnstr(stdscr, row, text_start, text, text_len);
+        text_len = 0;
+    };
+    for (int col = 0; col < SCREEN_COLS;) {
+        if (cells[col] == seen[col]) {
+            put_text_run();
+            ++col;
+            continue;
+        }
+        int end = col + 1;
+        while (end < SCREEN_COLS && cells[end] == cells[col] && !(cells[end] == seen[end])) ++end;
+        const cchar_t cc = curses_cell(cells[col]);
+        if (end - col >= 3) {
+            put_text_run();
+            mvwhline_set(stdscr, row, col, &cc, end - col);
+        } else {
+            if (text_len == 0) text_start = col;
+            for (int i = col; i < end; ++i) text[text_len++] = cc;
+        }
+        for (; col < end; ++col) seen[col] = cells[col];
+    }
+    put_text_run();
 }
 
 // Drawn afresh each time: the size it quotes may have changed. Lines are cut
@@ -234,13 +270,7 @@ void device_present(const Grid& grid) {
         werase(stdscr);
         forget_shown();
     }
-    for (int row = 0; row < SCREEN_ROWS; ++row) {
-        for (int col = 0; col < SCREEN_COLS; ++col) {
-            if (grid.cells[row][col] == shown[row][col]) continue;
-            draw_cell(row, col, grid.cells[row][col]);
-            shown[row][col] = grid.cells[row][col];
-        }
-    }
+    for (int row = 0; row < SCREEN_ROWS; ++row) draw_row(row, grid.cells[row]);
     if (outside_stale) {
         paint_outside_the_form();
         outside_stale = false;
