@@ -95,6 +95,9 @@ bool device_open(const char** why) {
         return false;
     }
     set_term(term_screen);
+    // Keys are read here, not through ncurses: no need for it to look for
+    // typeahead (and flush early) while it draws.
+    typeahead(-1);
     raw();
     noecho();
     nonl();
