@@ -13,6 +13,7 @@
 namespace tty {
 
 int tty_fd = -1;
+int curses_fd = -1;
 SCREEN* term_screen = nullptr;
 termios shell_mode;
 bool monochrome = false;
@@ -79,7 +80,10 @@ bool device_open(const char** why) {
         *why = "cannot create a pipe.";
         return false;
     }
-    tty_file = fdopen(tty_fd, "r+");
+    // A descriptor of its own lets a refresh gather ncurses's output in memory.
+    curses_fd = fcntl(tty_fd, F_DUPFD_CLOEXEC, 0);
+    if (curses_fd < 0) curses_fd = tty_fd;
+    tty_file = fdopen(curses_fd, "r+");
     // Our handlers go in first so that ncurses does not install its own.
     install_handlers();
     term_screen = tty_file != nullptr ? newterm(nullptr, tty_file, tty_file) : nullptr;
@@ -102,12 +106,15 @@ bool device_open(const char** why) {
     noecho();
     nonl();
     intrflush(stdscr, FALSE);
+    // What ncurses sends while setting up goes out with the first frame.
+    const bool gathering = gather_output(true);
     curs_set(1);
     monochrome = !has_colors() || (std::getenv("NO_COLOR") != nullptr && *std::getenv("NO_COLOR"));
     if (!monochrome) {
         start_color();
         make_field_colours_the_base();
     }
+    if (gathering) gather_output(false);
     prepare_leave_sequence();
     choose_glyphs();
     prepare_decoder();
@@ -118,6 +125,7 @@ bool device_open(const char** why) {
 
 void device_close(const Grid& grid, bool keep_text) {
     if (term_screen == nullptr) return;
+    send_gathered_output();
     // Without a screen of its own to leave (vt100, the Linux console) the
     // terminal keeps what was drawn last: let that be the closing screen, not
     // the form with the closing line written under it.

@@ -1,10 +1,14 @@
 // What the terminal shows: glyphs for code page 437 in the locale, PC colours
-// as curses colour pairs, the form's changed cells run by run, and the size
-// notice.
+// as curses colour pairs, the form's changed cells run by run, the size notice,
+// and each refresh in one write.
+#include <sys/mman.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -181,6 +185,35 @@ void draw_row(int row, const Cell (&cells)[SCREEN_COLS]) {
     put_text_run();
 }
 
+int frame_file = -2;  // -2 not made yet, -1 cannot be made
+// realloc rather than a container: the program needs no C++ runtime library,
+// whose loading alone would cost more than all of its drawing.
+char* frame_bytes = nullptr;
+size_t frame_capacity = 0;
+
+void write_to_terminal(const char* bytes, size_t len) {
+    while (len > 0) {
+        const ssize_t done = write(tty_fd, bytes, len);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return;  // a lost terminal shows when keys are read
+        bytes += done;
+        len -= static_cast<size_t>(done);
+    }
+}
+
+void refresh_in_one_write() {
+    // After endwin the refresh sets the terminal's modes first, which takes
+    // the terminal itself.
+    if (isendwin() || !gather_output(true)) {
+        send_gathered_output();
+        wrefresh(stdscr);
+        return;
+    }
+    wrefresh(stdscr);
+    gather_output(false);
+    send_gathered_output();
+}
+
 // Drawn afresh each time: the size it quotes may have changed. Lines are cut
 // to the width so a narrow terminal does not wrap one over the other.
 void show_size_notice() {
@@ -239,6 +272,45 @@ void make_field_colours_the_base() {
     if (init_pair(outside, COLOR_WHITE, COLOR_BLACK) == OK) outside_pair = outside;
 }
 
+// ncurses 6.4 hands a refresh to the terminal in pieces: it flushes at every
+// cursor move until the first endwin, and whenever (LINES+2)*(COLS+6) bytes
+// wait. Over a network each piece may travel as a packet of its own. So
+// ncurses's descriptor points at a file in memory while it draws, and what
+// gathered there goes to the terminal in one write.
+bool gather_output(bool in_memory) {
+    if (!in_memory) {
+        while (dup2(tty_fd, curses_fd) < 0 && (errno == EINTR || errno == EBUSY)) {
+        }
+        return true;
+    }
+    if (frame_file == -2) frame_file = memfd_create("quenda-setup-frame", MFD_CLOEXEC);
+    return frame_file >= 0 && curses_fd != tty_fd && dup2(frame_file, curses_fd) >= 0;
+}
+
+void send_gathered_output() {
+    const off_t size = frame_file >= 0 ? lseek(frame_file, 0, SEEK_CUR) : 0;
+    if (size <= 0) return;
+    const auto want = static_cast<size_t>(size);
+    if (frame_capacity < want) {
+        if (void* grown = std::realloc(frame_bytes, want)) {
+            frame_bytes = static_cast<char*>(grown);
+            frame_capacity = want;
+        }
+    }
+    // Short of memory, the frame goes out in pieces.
+    char spare[4096];
+    char* buffer = frame_capacity > 0 ? frame_bytes : spare;
+    const size_t room = frame_capacity > 0 ? frame_capacity : sizeof spare;
+    for (size_t done = 0; done < want;) {
+        const ssize_t got =
+            pread(frame_file, buffer, std::min(room, want - done), static_cast<off_t>(done));
+        if (got <= 0) break;
+        write_to_terminal(buffer, static_cast<size_t>(got));
+        done += static_cast<size_t>(got);
+    }
+    lseek(frame_file, 0, SEEK_SET);
+}
+
 void forget_shown() {
     std::memset(shown, 0xFF, sizeof shown);
     outside_stale = true;
@@ -262,7 +334,7 @@ using namespace tty;
 void device_present(const Grid& grid) {
     if (COLS < SCREEN_COLS || LINES < SCREEN_ROWS) {
         show_size_notice();
-        wrefresh(stdscr);
+        refresh_in_one_write();
         return;
     }
     if (notice_up) {
@@ -280,5 +352,5 @@ void device_present(const Grid& grid) {
     const int row =
         grid.cursor_row < 1 ? 1 : (grid.cursor_row > SCREEN_ROWS ? SCREEN_ROWS : grid.cursor_row);
     wmove(stdscr, row - 1, col - 1);
-    wrefresh(stdscr);
+    refresh_in_one_write();
 }
