@@ -281,14 +281,14 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
                       [](const SessionResult& r) { return check_status(r, 0); }};
         type_text(floor.plan.keys, "games", kTyped);
         floor.plan.keys.push_back(raw("\r", "Enter: exit"));
-        // Whatever runs right after the floor measures slow (by 0.01-0.3 ms in
-        // its first frame): the floor again takes that place, so no subject
-        // compared with the floor pays for it.
+        // The place right after the floor has been seen to measure slow: the
+        // floor takes it again, so no subject compared with the floor pays for
+        // it, and the two show how far runs of one program differ.
         Subject control = floor;
         control.name = "control";
         control.about =
-            "bench_floor again, run right after the floor, where any subject "
-            "measures slow; not a subject to compare.";
+            "bench_floor again, in the place right after the floor; its figures against the "
+            "floor's show how far two runs of one program differ.";
         all.push_back(std::move(floor));
         all.push_back(std::move(control));
     } else {
