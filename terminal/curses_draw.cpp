@@ -254,6 +254,8 @@ void write_row_as_text(const Cell (&cells)[SCREEN_COLS]) {
 
 }  // namespace
 
+// Glyphs are chosen as bytes are first drawn (glyph_of); this forgets any
+// chosen before.
 void choose_glyphs() {
     std::memset(glyphs, 0, sizeof glyphs);
 }
