@@ -4,19 +4,31 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <string>
+#include <cstring>
 
 namespace {
 
-std::string pad(std::string s, std::size_t width) {
-    s.resize(width, ' ');
-    return s;
+// Plain arrays, no std::string: a floor that loaded the C++ runtime library
+// would spend longer starting than the program it is measured against.
+char frame[16384];
+std::size_t frame_len = 0;
+
+void append(const char* s) {
+    const std::size_t n = std::strlen(s);
+    std::memcpy(frame + frame_len, s, n);
+    frame_len += n;
 }
 
-bool write_all(const std::string& s) {
+void append_padded(const char* s, std::size_t width) {
+    const std::size_t n = std::strlen(s);
+    append(s);
+    for (std::size_t i = n; i < width; ++i) frame[frame_len++] = ' ';
+}
+
+bool write_all(const char* s, std::size_t len) {
     std::size_t off = 0;
-    while (off < s.size()) {
-        ssize_t n = write(STDOUT_FILENO, s.data() + off, s.size() - off);
+    while (off < len) {
+        ssize_t n = write(STDOUT_FILENO, s + off, len - off);
         if (n <= 0) return false;
         off += static_cast<std::size_t>(n);
     }
@@ -36,19 +48,19 @@ int main() {
 
     // Every cell is painted, so no clear is needed; auto-wrap carries the text
     // from row to row and the last cell does not scroll.
-    std::string frame = "\x1b[H\x1b[30;47m";
-    frame += pad("  Quenda Setup  -  paths and options of the Quenda editor for VESK BBS", 80);
-    frame += "\x1b[34m";
-    for (int i = 0; i < 23 * 80; ++i) frame += "\u2591";
-    frame += "\x1b[30m";
-    frame += pad("|  SPACE to set  |  up/down to select  |  Main Menu", 80);
+    append("\x1b[H\x1b[30;47m");
+    append_padded("  Quenda Setup  -  paths and options of the Quenda editor for VESK BBS", 80);
+    append("\x1b[34m");
+    for (int i = 0; i < 23 * 80; ++i) append("\u2591");
+    append("\x1b[30m");
+    append_padded("|  SPACE to set  |  up/down to select  |  Main Menu", 80);
     // Park the cursor where the first field would be, so echo lands on screen.
-    frame += "\x1b[5;29H";
-    write_all(frame);
+    append("\x1b[5;29H");
+    write_all(frame, frame_len);
 
     unsigned char c = 0;
     while (read(STDIN_FILENO, &c, 1) == 1 && c != '\r' && c != '\n') {
-        if (c >= 0x20 && c < 0x7f) write_all(std::string(1, static_cast<char>(c)));
+        if (c >= 0x20 && c < 0x7f) write_all(reinterpret_cast<const char*>(&c), 1);
     }
 
     if (tty) tcsetattr(STDIN_FILENO, TCSANOW, &saved);

@@ -29,6 +29,8 @@ const char kUsage[] =
     "  --runs N            measured runs per subject, interleaved (default 40)\n"
     "  --warmup N          unmeasured rounds first (default 1)\n"
     "  --quiet-ms N        silence that ends a frame or a reaction (default 150)\n"
+    "  --trace-runs N      extra runs per subject under strace, counting write() calls\n"
+    "                      to the terminal (default 3; 0 skips them)\n"
     "  --only A,B          subjects whose name starts with one of these\n"
     "  --write-results     append the tables, date and machine to the results file\n"
     "  --results-file PATH where --write-results writes (default bench/RESULTS.md)\n"
@@ -44,6 +46,7 @@ struct Options {
     int runs = 40;
     int warmup = 1;
     int quiet_ms = 150;
+    int trace_runs = 3;
     std::vector<std::string> only;
     bool write_results = false;
     std::string results_file;
@@ -96,6 +99,8 @@ const char kTyped[] = "typed char at end of field";
 const char kBackspace[] = "Backspace at end of field";
 const char kToggle[] = "Space: toggle check box";
 const char kFocus[] = "Down: focus move";
+const char kSaveKey[] = "Enter on Save and exit";
+const char kQuitKey[] = "Enter on Exit without saving";
 
 std::string expected_cfg() {
     auto field = [](std::string s) {
@@ -215,22 +220,40 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
     };
 
     if (!o.program.empty()) {
+        // The typical typing session, up to the button that ends it.
+        auto type_and_choose = [](std::vector<Key>& k) {
+            k.push_back(raw("\x7f", "Backspace, first key"));
+            repeat(k, 4, raw("\x7f", kBackspace));
+            type_text(k, "games", kTyped);
+            k.push_back(raw("\r", "Enter: field to next field"));
+            k.push_back(named(Named::down, kFocus));
+            k.push_back(raw(" ", kToggle));
+            repeat(k, 2, named(Named::down, kFocus));
+        };
         Subject save{"quenda-save",
                      "quenda-setup, no quenda.cfg at start; Backspace ×5, type \"games\", Enter, "
                      "Down, Space, Down, Down, Enter on Save and exit; quenda.cfg must be the "
                      "expected 165 bytes, exit status 1.",
                      base({o.program}), true, check_cfg};
-        auto& k = save.plan.keys;
-        k.push_back(raw("\x7f", "Backspace, first key"));
-        repeat(k, 4, raw("\x7f", kBackspace));
-        type_text(k, "games", kTyped);
-        k.push_back(raw("\r", "Enter: field to next field"));
-        k.push_back(named(Named::down, kFocus));
-        k.push_back(raw(" ", kToggle));
-        repeat(k, 2, named(Named::down, kFocus));
-        k.push_back(raw("\r", "Enter on Save and exit"));
+        type_and_choose(save.plan.keys);
+        save.plan.keys.push_back(raw("\r", kSaveKey));
         save.plan.collect_file = "quenda.cfg";
         all.push_back(std::move(save));
+
+        Subject nosave{"quenda-nosave",
+                       "the same typing session as quenda-save, then Down and Enter on Exit "
+                       "without saving; exit status 2, no quenda.cfg.",
+                       base({o.program}), true, [](const SessionResult& r) {
+                           std::string why = check_first_field(r);
+                           if (why.empty()) why = check_status(r, 2);
+                           if (why.empty() && r.collected) why = "quenda.cfg written";
+                           return why;
+                       }};
+        type_and_choose(nosave.plan.keys);
+        nosave.plan.keys.push_back(named(Named::down, kFocus));
+        nosave.plan.keys.push_back(raw("\r", kQuitKey));
+        nosave.plan.collect_file = "quenda.cfg";
+        all.push_back(std::move(nosave));
 
         Subject esc{"quenda-esc",
                     "quenda-setup, a lone Esc in the first field (it repaints the field and "
@@ -243,8 +266,7 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
                         return why;
                     }};
         esc.plan.keys = {raw("\x1b", "Esc in text field", kEscWaitMs),
-                         named(Named::up, "Up: focus move"),
-                         raw("\r", "Enter on Exit without saving")};
+                         named(Named::up, "Up: focus move"), raw("\r", kQuitKey)};
         esc.plan.collect_file = "quenda.cfg";
         all.push_back(std::move(esc));
     } else {
@@ -259,7 +281,16 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
                       [](const SessionResult& r) { return check_status(r, 0); }};
         type_text(floor.plan.keys, "games", kTyped);
         floor.plan.keys.push_back(raw("\r", "Enter: exit"));
+        // The place right after the floor has been seen to measure slow: the
+        // floor takes it again, so no subject compared with the floor pays for
+        // it, and the two show how far runs of one program differ.
+        Subject control = floor;
+        control.name = "control";
+        control.about =
+            "bench_floor again, in the place right after the floor; its figures against the "
+            "floor's show how far two runs of one program differ.";
         all.push_back(std::move(floor));
+        all.push_back(std::move(control));
     } else {
         notes.push_back("floor program not found (" + o.floor + "): floor skipped");
     }
@@ -354,16 +385,66 @@ void record(Tally& t, const Subject& s, const SessionResult& r, const std::strin
     // Figures from a session cut short would mix unlike things; a wrong answer still times fine.
     if (!r.failure.empty()) return;
 
+    const bool framed = r.frame_ms == r.frame_ms;
     t.add("first frame", Unit::ms, r.frame_ms);
-    t.add("first frame", Unit::bytes, r.frame_ms == r.frame_ms ? double(r.frame_bytes) : kNone);
+    t.add("first frame", Unit::bytes, framed ? double(r.frame_bytes) : kNone);
+    t.add("first frame", Unit::writes, kNone);  // filled by the traced runs
+    t.add("first frame", Unit::reads, framed ? double(r.frame_reads) : kNone);
+    t.add("first frame", Unit::cpu_ms, r.frame_cpu_ms);
     for (std::size_t i = 0; i < r.reactions.size() && i < s.plan.keys.size(); ++i) {
         const std::string& cat = s.plan.keys[i].category;
         t.add(cat, Unit::ms, r.reactions[i].latency_ms);
         t.add(cat, Unit::bytes, double(r.reactions[i].bytes));
+        t.add(cat, Unit::writes, kNone);
+        t.add(cat, Unit::cpu_ms, r.reactions[i].cpu_ms);
     }
     t.add("exit after last key", Unit::ms, r.exit_ms);
     t.add("CPU user+sys", Unit::ms, r.cpu_ms);
     t.add("peak RSS (VmHWM)", Unit::kib, r.peak_rss_kib >= 0 ? double(r.peak_rss_kib) : kNone);
+}
+
+// A run under strace: its timings are worthless, its count of write() calls to
+// the terminal exact (they do not depend on timing as long as keys come one
+// at a time).
+void record_writes(Tally& t, const Subject& s, const SessionResult& r) {
+    if (!r.failure.empty() || r.frame_tty_writes < 0) return;
+    t.add("first frame", Unit::writes, r.frame_tty_writes);
+    for (std::size_t i = 0; i < r.reactions.size() && i < s.plan.keys.size(); ++i)
+        t.add(s.plan.keys[i].category, Unit::writes, r.reactions[i].tty_writes);
+}
+
+// Figures that take two subjects: the save on its own, and the typing session
+// against dialog's.
+std::string derived_lines(const std::vector<Tally>& tallies) {
+    auto find = [&](const std::string& subject, const std::string& metric, Unit unit) {
+        for (const Tally& t : tallies)
+            if (t.subject == subject)
+                if (const Metric* m = t.find(metric, unit)) return median(*m);
+        return kNone;
+    };
+    std::ostringstream o;
+    char line[256];
+    const double save = find("quenda-save", kSaveKey, Unit::cpu_ms);
+    const double quit = find("quenda-nosave", kQuitKey, Unit::cpu_ms);
+    if (save == save && quit == quit) {
+        std::snprintf(line, sizeof line,
+                      "- the save alone: %.2f ms CPU (the program's CPU from Enter on Save and "
+                      "exit to its end, %.2f ms, less that from Enter on Exit without saving, "
+                      "%.2f ms; medians)\n",
+                      save - quit, save, quit);
+        o << line;
+    }
+    const double ours = find("quenda-nosave", "CPU user+sys", Unit::ms);
+    const double dialog = find("dialog-form", "CPU user+sys", Unit::ms);
+    if (ours == ours && dialog == dialog) {
+        std::snprintf(line, sizeof line,
+                      "- typing session left without saving: %.2f ms CPU, dialog --form's "
+                      "%.2f ms (%.2fx)\n",
+                      ours, dialog, ours / dialog);
+        o << line;
+    }
+    const std::string body = o.str();
+    return body.empty() ? body : "\nDerived (medians):\n\n" + body;
 }
 
 void dump_run(const std::string& dir, const Subject& s, const SessionResult& r) {
@@ -414,6 +495,10 @@ std::string machine_lines(const Options& o, const std::string& load_before) {
     m << "- runs: " << o.runs << " per subject after " << o.warmup
       << " warm-up round(s), interleaved; quiet window " << o.quiet_ms
       << " ms; 80x25 pty, TERM=xterm-256color, LANG=C.UTF-8\n";
+    if (o.trace_runs > 0)
+        m << "- write() calls to the terminal: counted in " << o.trace_runs
+          << " more run(s) per subject under strace, not timed; CPU ms per key runs from the "
+             "key's write to the next key's (the last to the program's end)\n";
     if (!find_in_path("dialog").empty())
         m << "- dialog: " << first_line_of("dialog --version 2>&1") << "\n";
     if (!find_in_path("whiptail").empty())
@@ -445,6 +530,7 @@ bool parse_options(int argc, char** argv, Options& o) {
         } else if (a == "--warmup" && (v = value()) && parse_int(v, o.warmup)) {
         } else if (a == "--quiet-ms" && (v = value()) && parse_int(v, o.quiet_ms) &&
                    o.quiet_ms > 0) {
+        } else if (a == "--trace-runs" && (v = value()) && parse_int(v, o.trace_runs)) {
         } else if (a == "--only" && (v = value())) {
             std::stringstream ss(v);
             for (std::string part; std::getline(ss, part, ',');)
@@ -559,7 +645,25 @@ int main(int argc, char** argv) {
     }
     if (!o.verbose) std::cerr << "\n";
 
-    const std::string tables = render_tables(tallies);
+    const std::string strace = o.trace_runs > 0 ? find_in_path("strace") : "";
+    if (o.trace_runs > 0 && strace.empty())
+        notes.push_back("strace not installed: write() calls not counted");
+    for (int run = 1; !strace.empty() && run <= o.trace_runs; ++run) {
+        if (!o.verbose) std::cerr << "\rtraced run " << run << "/" << o.trace_runs << std::flush;
+        for (std::size_t i = 0; i < subjects.size(); ++i) {
+            SessionSpec plan = subjects[i].plan;
+            plan.strace = strace;
+            plan.keep_output = false;
+            const SessionResult r = run_session(plan);
+            if (!r.failure.empty())
+                std::cerr << "\n"
+                          << subjects[i].name << " traced run " << run << ": " << r.failure << "\n";
+            record_writes(tallies[i], subjects[i], r);
+        }
+    }
+    if (!strace.empty() && !o.verbose) std::cerr << "\n";
+
+    const std::string tables = render_tables(tallies) + derived_lines(tallies);
     std::cout << tables;
     for (const auto& n : notes) std::cout << "\nNote: " << n << "\n";
 

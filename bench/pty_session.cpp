@@ -10,11 +10,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 
 namespace bench {
@@ -37,8 +39,18 @@ long read_vm_hwm_kib(pid_t pid) {
     return -1;  // gone, or a zombie
 }
 
+// The process's CPU so far, in ns resolution where the scheduler keeps
+// statistics; exact while it sleeps, which is when it is read here.
+double read_cpu_ms(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+    long long ns = -1;
+    if (!(in >> ns) || ns < 0) return kNone;
+    return static_cast<double>(ns) / 1e6;
+}
+
 struct Burst {
     std::size_t bytes = 0;
+    int reads = 0;
     Clock::time_point last{};
     bool closed = false;  // the child side of the terminal is gone
     Clock::time_point closed_at{};
@@ -96,6 +108,7 @@ Burst collect(int fd, Clock::time_point from, int first_ms, int quiet_ms, ModeWa
         if (got > 0) {
             b.last = Clock::now();
             b.bytes += static_cast<std::size_t>(got);
+            ++b.reads;
             modes.feed(buf, static_cast<std::size_t>(got));
             if (keep) keep->append(buf, static_cast<std::size_t>(got));
             continue;
@@ -176,6 +189,83 @@ std::string drain(int fd) {
     }
 }
 
+// One system call from a log of strace -f -y: its name, the path of its first
+// argument's descriptor and its result.
+struct TracedCall {
+    std::string name;
+    std::string path;
+    long long result = -1;
+};
+
+bool is_terminal(const std::string& path) {
+    return path.rfind("/dev/pts/", 0) == 0 || path == "/dev/tty";
+}
+
+// Calls cut in two by another process's output ("<unfinished ...>" and
+// "<... write resumed>") are joined again by pid.
+std::vector<TracedCall> parse_strace(const std::string& log_path) {
+    std::vector<TracedCall> calls;
+    std::map<std::string, TracedCall> pending;
+    std::ifstream in(log_path);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t space = line.find(' ');
+        if (space == std::string::npos) continue;
+        const std::string pid = line.substr(0, space);
+        std::string rest = line.substr(space + 1);
+        TracedCall call;
+        if (rest.rfind("<... ", 0) == 0) {
+            auto it = pending.find(pid);
+            if (it == pending.end()) continue;
+            call = it->second;
+            pending.erase(it);
+        } else {
+            const std::size_t paren = rest.find('(');
+            if (paren == std::string::npos) continue;
+            call.name = rest.substr(0, paren);
+            const std::size_t open = rest.find('<', paren);
+            const std::size_t close = rest.find(">,", paren);
+            const std::size_t comma = rest.find(',', paren);
+            if (open != std::string::npos && close != std::string::npos && open < comma)
+                call.path = rest.substr(open + 1, close - open - 1);
+            if (rest.size() >= 16 && rest.compare(rest.size() - 16, 16, "<unfinished ...>") == 0) {
+                pending[pid] = call;
+                continue;
+            }
+        }
+        const std::size_t eq = rest.rfind(" = ");
+        if (eq == std::string::npos) continue;
+        call.result = std::strtoll(rest.c_str() + eq + 3, nullptr, 10);
+        calls.push_back(std::move(call));
+    }
+    return calls;
+}
+
+// Attributes each write() to the terminal to the first frame or to the key
+// whose bytes the program had begun to read.
+void count_tty_writes(const std::string& log_path, SessionResult& r) {
+    std::vector<std::size_t> key_start;
+    std::size_t total = 0;
+    for (const Reaction& re : r.reactions) {
+        key_start.push_back(total);
+        total += re.sent.size();
+    }
+    std::vector<int> writes(r.reactions.size() + 1, 0);
+    std::size_t consumed = 0;
+    std::size_t phase = 0;
+    for (const TracedCall& c : parse_strace(log_path)) {
+        if (!is_terminal(c.path)) continue;
+        if (c.name == "read" && c.result > 0) {
+            consumed += static_cast<std::size_t>(c.result);
+            while (phase < key_start.size() && key_start[phase] < consumed) ++phase;
+        } else if (c.name == "write" || c.name == "writev" || c.name == "pwrite64" ||
+                   c.name == "pwritev" || c.name == "pwritev2" || c.name == "sendfile") {
+            ++writes[phase];
+        }
+    }
+    r.frame_tty_writes = writes[0];
+    for (std::size_t i = 0; i < r.reactions.size(); ++i) r.reactions[i].tty_writes = writes[i + 1];
+}
+
 std::vector<char*> c_strings(std::vector<std::string>& v) {
     std::vector<char*> out;
     for (auto& s : v) out.push_back(s.data());
@@ -201,6 +291,18 @@ SessionResult run_session(const SessionSpec& plan) {
     std::vector<std::string> env = {"TERM=xterm-256color", "LANG=C.UTF-8", "HOME=" + dir,
                                     std::string("PATH=") + (path ? path : "/usr/bin:/bin")};
     std::vector<std::string> args = plan.argv;
+    const std::string trace_log = dir + "/.pty-bench-strace.log";
+    if (!plan.strace.empty()) {
+        // Only the calls that move bytes; -y names each descriptor's file.
+        std::vector<std::string> traced = {
+            plan.strace, "-f",
+            "-qq",       "-y",
+            "-o",        trace_log,
+            "-e",        "signal=none",
+            "-e",        "trace=read,write,writev,pwrite64,pwritev,pwritev2,sendfile",
+            "--"};
+        args.insert(args.begin(), traced.begin(), traced.end());
+    }
     auto envp = c_strings(env);
     auto argvp = c_strings(args);
 
@@ -259,9 +361,13 @@ SessionResult run_session(const SessionSpec& plan) {
     } else {
         r.frame_ms = ms_between(t0, frame.last);
         r.frame_bytes = frame.bytes;
+        r.frame_reads = frame.reads;
         if (closed) r.failure = "exited before any key";
     }
     if (r.failure.empty()) sample_rss();
+    // CPU at each key's write; the next mark (or the total at exit) closes it.
+    std::vector<double> cpu_marks;
+    if (r.failure.empty()) r.frame_cpu_ms = read_cpu_ms(pid);
 
     Clock::time_point last_key_at{};
     for (std::size_t i = 0; r.failure.empty() && i < plan.keys.size(); ++i) {
@@ -269,6 +375,7 @@ SessionResult run_session(const SessionSpec& plan) {
         Reaction re;
         re.sent = key_bytes(key, modes.app_cursor);
         if (key.name != Named::none && modes.app_cursor) r.app_cursor_keys = true;
+        cpu_marks.push_back(read_cpu_ms(pid));
         last_key_at = Clock::now();
         if (!write_all(master, re.sent)) {
             r.failure = "could not write key " + std::to_string(i + 1);
@@ -277,6 +384,7 @@ SessionResult run_session(const SessionSpec& plan) {
         Burst b = collect(master, last_key_at, key.first_byte_timeout_ms, plan.quiet_ms, modes,
                           plan.keep_output ? &re.output : nullptr);
         re.bytes = b.bytes;
+        re.reads = b.reads;
         if (b.bytes) re.latency_ms = ms_between(last_key_at, b.last);
         closed = b.closed;
         if (b.capped) r.failure = "output after key " + std::to_string(i + 1) + " never went quiet";
@@ -299,6 +407,7 @@ SessionResult run_session(const SessionSpec& plan) {
             r.exit_ms = ms_between(last_key_at, tail.closed_at);
             if (tail.bytes && !r.reactions.empty()) {
                 r.reactions.back().bytes += tail.bytes;
+                r.reactions.back().reads += tail.reads;
                 r.reactions.back().latency_ms = ms_between(last_key_at, tail.last);
             }
         } else {
@@ -309,6 +418,13 @@ SessionResult run_session(const SessionSpec& plan) {
     // A child that closed the terminal is on its way out; one that did not is hung.
     reap(pid, closed ? kExitTimeoutMs : 0, r);
     close(master);
+    cpu_marks.push_back(r.cpu_ms);
+    for (std::size_t i = 0; i < r.reactions.size() && i + 1 < cpu_marks.size(); ++i)
+        r.reactions[i].cpu_ms = cpu_marks[i + 1] - cpu_marks[i];
+    if (!plan.strace.empty()) {
+        count_tty_writes(trace_log, r);
+        std::remove(trace_log.c_str());
+    }
 
     if (answer[0] >= 0) {
         r.fd3_output = drain(answer[0]);

@@ -36,18 +36,27 @@ struct SessionSpec {
     int rows = 25;
     int cols = 80;
     bool keep_output = false;
+    // Runs the command under this strace to count its write() calls to the
+    // terminal; timings of such a run mean nothing.
+    std::string strace;
 };
 
 struct Reaction {
     double latency_ms = kNone;  // key written -> last byte; none when nothing came
     std::size_t bytes = 0;
-    std::string sent;    // what actually went to the terminal
-    std::string output;  // only with keep_output
+    int reads = 0;          // reads of the pty it took, the reader never waiting
+    double cpu_ms = kNone;  // the program's CPU from this key to the next one, or to its end
+    int tty_writes = -1;    // write() calls to the terminal, under strace only
+    std::string sent;       // what actually went to the terminal
+    std::string output;     // only with keep_output
 };
 
 struct SessionResult {
     double frame_ms = kNone;  // fork -> last byte of the first frame
     std::size_t frame_bytes = 0;
+    int frame_reads = 0;
+    double frame_cpu_ms = kNone;  // the program's CPU up to the first frame, exec included
+    int frame_tty_writes = -1;    // under strace only
     std::string frame_output;
     std::vector<Reaction> reactions;
     double exit_ms = kNone;  // last key written -> terminal closed by the child

@@ -28,7 +28,7 @@ Stats stats_of(std::vector<double> v) {
 std::string fmt(double x, Unit unit) {
     if (std::isnan(x)) return "–";
     char buf[64];
-    if (unit == Unit::ms) {
+    if (unit == Unit::ms || unit == Unit::cpu_ms) {
         std::snprintf(buf, sizeof buf, x < 10 ? "%.2f" : x < 100 ? "%.1f" : "%.0f", x);
     } else if (x == std::floor(x)) {
         std::snprintf(buf, sizeof buf, "%.0f", x);
@@ -51,6 +51,9 @@ const char* unit_name(Unit u) {
         case Unit::ms: return "ms";
         case Unit::bytes: return "bytes";
         case Unit::kib: return "KiB";
+        case Unit::writes: return "writes";
+        case Unit::reads: return "reads";
+        case Unit::cpu_ms: return "CPU ms";
     }
     return "";
 }
@@ -68,6 +71,35 @@ std::string median_by_prefix(const Tally& t, const std::string& prefix, Unit uni
             return fmt(stats_of(m.samples).median, m.unit);
     }
     return "";
+}
+
+const Tally* find_subject(const std::vector<Tally>& tallies, const std::string& name) {
+    for (const Tally& t : tallies)
+        if (t.subject == name) return &t;
+    return nullptr;
+}
+
+// First frame against the floor program's, medians.
+std::string ratio_to_floor(const Tally& t, const Tally* floor) {
+    const Metric* mine = t.find("first frame", Unit::ms);
+    const Metric* base = floor ? floor->find("first frame", Unit::ms) : nullptr;
+    if (!mine || !base) return "";
+    const double r = median(*mine) / median(*base);
+    if (std::isnan(r)) return "";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f", r);
+    return buf;
+}
+
+// Write calls of every key together: median and most.
+std::string key_writes(const Tally& t) {
+    std::vector<double> all;
+    for (const Metric& m : t.metrics)
+        if (m.unit == Unit::writes && m.name != "first frame")
+            all.insert(all.end(), m.samples.begin(), m.samples.end());
+    if (all.empty()) return "";
+    const Stats s = stats_of(all);
+    return fmt(s.median, Unit::writes) + " (" + fmt(s.max, Unit::writes) + ")";
 }
 
 std::string statuses(const Tally& t) {
@@ -99,16 +131,30 @@ const Metric* Tally::find(const std::string& name) const {
     return nullptr;
 }
 
+const Metric* Tally::find(const std::string& name, Unit unit) const {
+    for (const Metric& m : metrics)
+        if (m.name == name && m.unit == unit) return &m;
+    return nullptr;
+}
+
+double median(const Metric& m) {
+    return stats_of(m.samples).median;
+}
+
 std::string render_tables(const std::vector<Tally>& tallies) {
     std::ostringstream o;
     o << "Medians over all runs (per-key figures pool every key of that kind).\n\n";
-    o << "| Subject | Right | Exit | First frame ms | Frame bytes | Typed char ms | "
-         "Typed char bytes | Esc reaction ms | CPU ms | Peak RSS KiB |\n";
-    o << "|---|---|---|---:|---:|---:|---:|---:|---:|---:|\n";
+    o << "| Subject | Right | Exit | First frame ms | × floor | Frame bytes | Frame writes | "
+         "Key writes (most) | Typed char ms | Typed char bytes | Esc reaction ms | CPU ms | "
+         "Peak RSS KiB |\n";
+    o << "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+    const Tally* floor = find_subject(tallies, "floor");
     for (const Tally& t : tallies) {
         o << "| " << t.subject << " | " << t.right << "/" << t.runs << " | " << statuses(t) << " | "
-          << median_of(t, "first frame") << " | " << median_by_prefix(t, "first frame", Unit::bytes)
-          << " | " << median_by_prefix(t, "typed char", Unit::ms) << " | "
+          << median_of(t, "first frame") << " | " << ratio_to_floor(t, floor) << " | "
+          << median_by_prefix(t, "first frame", Unit::bytes) << " | "
+          << median_by_prefix(t, "first frame", Unit::writes) << " | " << key_writes(t) << " | "
+          << median_by_prefix(t, "typed char", Unit::ms) << " | "
           << median_by_prefix(t, "typed char", Unit::bytes) << " | "
           << median_by_prefix(t, "Esc", Unit::ms) << " | " << median_of(t, "CPU user+sys") << " | "
           << median_of(t, "peak RSS (VmHWM)") << " |\n";

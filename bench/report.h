@@ -8,7 +8,8 @@
 
 namespace bench {
 
-enum class Unit { ms, bytes, kib };
+// cpu_ms is the program's CPU time, ms its wall-clock latency.
+enum class Unit { ms, bytes, kib, writes, reads, cpu_ms };
 
 struct Metric {
     std::string name;
@@ -28,7 +29,11 @@ struct Tally {
 
     void add(const std::string& name, Unit unit, double value);
     const Metric* find(const std::string& name) const;
+    const Metric* find(const std::string& name, Unit unit) const;
 };
+
+// The median of a metric's samples; NaN when there are none.
+double median(const Metric& m);
 
 // Medians with min and max: a short summary table, then every metric.
 std::string render_tables(const std::vector<Tally>& tallies);

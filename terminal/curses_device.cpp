@@ -13,6 +13,7 @@
 namespace tty {
 
 int tty_fd = -1;
+int curses_fd = -1;
 SCREEN* term_screen = nullptr;
 termios shell_mode;
 bool monochrome = false;
@@ -25,13 +26,14 @@ const char* capability(const char* name) {
     return cap == reinterpret_cast<char*>(-1) ? nullptr : cap;
 }
 
-// Written to the terminal itself: putp would write to standard output, which
-// may be a file. It sets a mode, so its place among curses' output is free.
+// Written where curses writes (putp would write to standard output, which may
+// be a file), so that at start it goes out with the first frame. It sets a
+// mode, so its place among curses' output is free.
 void mark_pastes(bool on) {
     if (!bracketed_paste) return;
     tputs(capability(on ? "BE" : "BD"), 1, [](int ch) {
         const char byte = static_cast<char>(ch);
-        return write(tty_fd, &byte, 1) == 1 ? ch : EOF;
+        return write(curses_fd, &byte, 1) == 1 ? ch : EOF;
     });
 }
 
@@ -50,26 +52,35 @@ namespace {
 
 FILE* tty_file = nullptr;
 
-// Why TERM cannot show the form, or null. Asked of terminfo before newterm,
-// whose failure leaks memory and leaves the terminal's modes changed.
+// Why TERM cannot show the form, or null, asked of the entry newterm read.
+// Only when newterm failed is terminfo read again, to tell an unknown type
+// from other trouble.
 const char* terminal_type_problem() {
-    int found = 0;
-    if (setupterm(nullptr, tty_fd, &found) != OK || found != 1) {
-        return "is not known here; set TERM to the type of your terminal.";
+    if (term_screen == nullptr) {
+        int found = 0;
+        if (setupterm(nullptr, tty_fd, &found) != OK || found != 1) {
+            return "is not known here; set TERM to the type of your terminal.";
+        }
+        del_curterm(cur_term);
+        return nullptr;
     }
     // Without cursor addressing (TERM=dumb) the form would come out as a
     // stream of text.
-    const bool places_cursor = capability("cup") != nullptr;
-    del_curterm(cur_term);
-    return places_cursor ? nullptr
-                         : "cannot place the cursor; the form needs a full-screen terminal.";
+    if (capability("cup") != nullptr) return nullptr;
+    delscreen(term_screen);
+    term_screen = nullptr;
+    // newterm has put the terminal in its own modes already.
+    tcsetattr(tty_fd, TCSANOW, &shell_mode);
+    return "cannot place the cursor; the form needs a full-screen terminal.";
 }
 
 }  // namespace
 
 bool device_open(const char** why) {
     static char message[160];
-    std::setlocale(LC_ALL, "");
+    // Character classes and encoding are all the program takes from the
+    // locale; the other categories would only cost files to open.
+    std::setlocale(LC_CTYPE, "");
     tty_fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (tty_fd < 0 || tcgetattr(tty_fd, &shell_mode) != 0) {
         *why =
@@ -81,9 +92,18 @@ bool device_open(const char** why) {
         *why = "cannot create a pipe.";
         return false;
     }
-    tty_file = fdopen(tty_fd, "r+");
+    // A descriptor of its own lets a refresh gather ncurses's output in memory.
+    curses_fd = fcntl(tty_fd, F_DUPFD_CLOEXEC, 0);
+    if (curses_fd < 0) curses_fd = tty_fd;
+    tty_file = fdopen(curses_fd, "r+");
     // Our handlers go in first so that ncurses does not install its own.
     install_handlers();
+    // The terminal's own size beats a stale LINES or COLUMNS from a shell
+    // profile; those still serve where the terminal reports none.
+    int rows = 0;
+    int cols = 0;
+    if (terminal_reports_size(rows, cols)) use_tioctl(TRUE);
+    term_screen = tty_file != nullptr ? newterm(nullptr, tty_file, tty_file) : nullptr;
     const char* term = std::getenv("TERM");
     if (term == nullptr) term = "(unset)";
     if (*term == '\0') term = "\"\"";
@@ -92,21 +112,20 @@ bool device_open(const char** why) {
         *why = message;
         return false;
     }
-    // The terminal's own size beats a stale LINES or COLUMNS from a shell
-    // profile; those still serve where the terminal reports none.
-    int rows = 0;
-    int cols = 0;
-    if (terminal_reports_size(rows, cols)) use_tioctl(TRUE);
-    term_screen = tty_file != nullptr ? newterm(nullptr, tty_file, tty_file) : nullptr;
     if (term_screen == nullptr) {
         *why = "the terminal cannot be set up.";
         return false;
     }
     set_term(term_screen);
+    // Keys are read here, not through ncurses: no need for it to look for
+    // typeahead (and flush early) while it draws.
+    typeahead(-1);
     raw();
     noecho();
     nonl();
     intrflush(stdscr, FALSE);
+    // What ncurses sends while setting up goes out with the first frame.
+    const bool gathering = gather_output(true);
     curs_set(1);
     monochrome = !has_colors() || (std::getenv("NO_COLOR") != nullptr && *std::getenv("NO_COLOR"));
     if (!monochrome) {
@@ -117,6 +136,7 @@ bool device_open(const char** why) {
     bracketed_paste = capability("BE") != nullptr && capability("BD") != nullptr &&
                       decodes_as_paste_markers(capability("PS"), capability("PE"));
     mark_pastes(true);
+    if (gathering) gather_output(false);
     prepare_leave_sequence();
     choose_glyphs();
     prepare_decoder();
@@ -127,6 +147,7 @@ bool device_open(const char** why) {
 
 void device_close(const Grid& grid, bool keep_text) {
     if (term_screen == nullptr) return;
+    send_gathered_output();
     // Without a screen of its own to leave (vt100, the Linux console) the
     // terminal keeps what was drawn last: let that be the closing screen, not
     // the form with the closing line written under it.

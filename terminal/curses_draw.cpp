@@ -1,9 +1,14 @@
 // What the terminal shows: glyphs for code page 437 in the locale, PC colours
-// as curses colour pairs, the form cell by cell, and the size notice.
+// as curses colour pairs, the form's changed cells run by run, the size notice,
+// and each refresh in one write.
+#include <sys/mman.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -14,7 +19,7 @@ namespace tty {
 
 namespace {
 
-enum class GlyphKind : unsigned char { wide, line_drawing, ascii };
+enum class GlyphKind : unsigned char { unknown, wide, line_drawing, ascii };
 struct Glyph {
     GlyphKind kind;
     wchar_t wide;
@@ -88,9 +93,8 @@ void paint_outside_the_form() {
     if (outside_pair == 0) return;
     const auto blank = ' ' | static_cast<chtype>(COLOR_PAIR(outside_pair));
     for (int row = 0; row < LINES; ++row) {
-        for (int col = row < SCREEN_ROWS ? SCREEN_COLS : 0; col < COLS; ++col) {
-            mvwaddch(stdscr, row, col, blank);
-        }
+        const int col = row < SCREEN_ROWS ? SCREEN_COLS : 0;
+        if (col < COLS) mvwhline(stdscr, row, col, blank, COLS - col);
     }
 }
 
@@ -113,19 +117,101 @@ const Look& look_of(Attr attr) {
     return look;
 }
 
-void draw_cell(int row, int col, Cell cell) {
-    const Glyph& glyph = glyphs[cell.ch];
+// How the locale and the terminal show a cell byte, worked out when the byte
+// is first drawn: a form uses few of the 256.
+const Glyph& glyph_of(unsigned char byte) {
+    Glyph& glyph = glyphs[byte];
+    if (glyph.kind != GlyphKind::unknown) return glyph;
+    const auto wide = static_cast<wchar_t>(cp437_to_unicode(byte));
+    const char line = cp437_line_drawing(byte);
+    if (locale_shows(wide)) {
+        glyph = {GlyphKind::wide, wide, 0};
+    } else if (line != '\0' && terminal_has_line_drawing(line)) {
+        glyph = {GlyphKind::line_drawing, 0, line};
+    } else {
+        glyph = {GlyphKind::ascii, 0, cp437_ascii_stand_in(byte)};
+    }
+    return glyph;
+}
+
+cchar_t curses_cell(Cell cell) {
+    const Glyph& glyph = glyph_of(cell.ch);
     const Look& look = look_of(cell.attr);
-    if (glyph.kind == GlyphKind::wide) {
-        const wchar_t text[2] = {glyph.wide, L'\0'};
-        cchar_t cc;
-        setcchar(&cc, text, look.video, look.pair, nullptr);
-        mvwadd_wch(stdscr, row, col, &cc);
+    wchar_t text[2] = {glyph.wide, L'\0'};
+    attr_t video = look.video;
+    if (glyph.kind == GlyphKind::line_drawing) {
+        const chtype acs = NCURSES_ACS(glyph.narrow);
+        text[0] = static_cast<wchar_t>(acs & A_CHARTEXT);
+        video |= acs & A_ATTRIBUTES;
+    } else if (glyph.kind == GlyphKind::ascii) {
+        text[0] = static_cast<unsigned char>(glyph.narrow);
+    }
+    cchar_t cc;
+    setcchar(&cc, text, video, look.pair, nullptr);
+    return cc;
+}
+
+// Cells that differ from what the terminal shows, handed to curses a run at a
+// time: a run of one cell repeated (the backdrop) as a line of it, other
+// cells as a string, rather than one call per cell.
+void draw_row(int row, const Cell (&cells)[SCREEN_COLS]) {
+    Cell(&seen)[SCREEN_COLS] = shown[row];
+    if (std::memcmp(cells, seen, sizeof seen) == 0) return;
+    cchar_t text[SCREEN_COLS];
+    int text_start = 0;
+    int text_len = 0;
+    auto put_text_run = [&] {
+        if (text_len > 0) mvwadd_wchnstr(stdscr, row, text_start, text, text_len);
+        text_len = 0;
+    };
+    for (int col = 0; col < SCREEN_COLS;) {
+        if (cells[col] == seen[col]) {
+            put_text_run();
+            ++col;
+            continue;
+        }
+        int end = col + 1;
+        while (end < SCREEN_COLS && cells[end] == cells[col] && !(cells[end] == seen[end])) ++end;
+        const cchar_t cc = curses_cell(cells[col]);
+        if (end - col >= 3) {
+            put_text_run();
+            mvwhline_set(stdscr, row, col, &cc, end - col);
+        } else {
+            if (text_len == 0) text_start = col;
+            for (int i = col; i < end; ++i) text[text_len++] = cc;
+        }
+        for (; col < end; ++col) seen[col] = cells[col];
+    }
+    put_text_run();
+}
+
+int frame_file = -2;  // -2 not made yet, -1 cannot be made
+// realloc rather than a container: the program needs no C++ runtime library,
+// whose loading alone would cost more than all of its drawing.
+char* frame_bytes = nullptr;
+size_t frame_capacity = 0;
+
+void write_to_terminal(const char* bytes, size_t len) {
+    while (len > 0) {
+        const ssize_t done = write(tty_fd, bytes, len);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return;  // a lost terminal shows when keys are read
+        bytes += done;
+        len -= static_cast<size_t>(done);
+    }
+}
+
+void refresh_in_one_write() {
+    // After endwin the refresh sets the terminal's modes first, which takes
+    // the terminal itself.
+    if (isendwin() || !gather_output(true)) {
+        send_gathered_output();
+        wrefresh(stdscr);
         return;
     }
-    chtype ch = static_cast<unsigned char>(glyph.narrow);
-    if (glyph.kind == GlyphKind::line_drawing) ch = NCURSES_ACS(glyph.narrow);
-    mvwaddch(stdscr, row, col, ch | look.video | static_cast<chtype>(COLOR_PAIR(look.pair)));
+    wrefresh(stdscr);
+    gather_output(false);
+    send_gathered_output();
 }
 
 // Drawn afresh each time: the size it quotes may have changed. Lines are cut
@@ -150,8 +236,10 @@ void write_row_as_text(const Cell (&cells)[SCREEN_COLS]) {
     size_t text_end = 0;
     std::mbstate_t state{};
     for (const Cell& cell : cells) {
-        const Glyph& glyph = glyphs[cell.ch];
-        if (glyph.kind == GlyphKind::wide) {
+        const Glyph& glyph = glyph_of(cell.ch);
+        if (glyph.kind == GlyphKind::wide && glyph.wide < 0x80) {
+            line[len++] = static_cast<char>(glyph.wide);  // ASCII is itself in every locale
+        } else if (glyph.kind == GlyphKind::wide) {
             len += std::wcrtomb(line + len, glyph.wide, &state);
         } else {
             line[len++] =
@@ -167,19 +255,10 @@ void write_row_as_text(const Cell (&cells)[SCREEN_COLS]) {
 
 }  // namespace
 
+// Glyphs are chosen as bytes are first drawn (glyph_of); this forgets any
+// chosen before.
 void choose_glyphs() {
-    for (int byte = 0; byte < 256; ++byte) {
-        const auto b = static_cast<unsigned char>(byte);
-        const auto wide = static_cast<wchar_t>(cp437_to_unicode(b));
-        const char line = cp437_line_drawing(b);
-        if (locale_shows(wide)) {
-            glyphs[byte] = {GlyphKind::wide, wide, 0};
-        } else if (line != '\0' && terminal_has_line_drawing(line)) {
-            glyphs[byte] = {GlyphKind::line_drawing, 0, line};
-        } else {
-            glyphs[byte] = {GlyphKind::ascii, 0, cp437_ascii_stand_in(b)};
-        }
-    }
+    std::memset(glyphs, 0, sizeof glyphs);
 }
 
 // ncurses goes back to pair 0 after every update. With pair 0 in the text
@@ -194,6 +273,45 @@ void make_field_colours_the_base() {
     base_is_field = true;
     const short outside = next_pair++;
     if (init_pair(outside, COLOR_WHITE, COLOR_BLACK) == OK) outside_pair = outside;
+}
+
+// ncurses 6.4 hands a refresh to the terminal in pieces: it flushes at every
+// cursor move until the first endwin, and whenever (LINES+2)*(COLS+6) bytes
+// wait. Over a network each piece may travel as a packet of its own. So
+// ncurses's descriptor points at a file in memory while it draws, and what
+// gathered there goes to the terminal in one write.
+bool gather_output(bool in_memory) {
+    if (!in_memory) {
+        while (dup2(tty_fd, curses_fd) < 0 && (errno == EINTR || errno == EBUSY)) {
+        }
+        return true;
+    }
+    if (frame_file == -2) frame_file = memfd_create("quenda-setup-frame", MFD_CLOEXEC);
+    return frame_file >= 0 && curses_fd != tty_fd && dup2(frame_file, curses_fd) >= 0;
+}
+
+void send_gathered_output() {
+    const off_t size = frame_file >= 0 ? lseek(frame_file, 0, SEEK_CUR) : 0;
+    if (size <= 0) return;
+    const auto want = static_cast<size_t>(size);
+    if (frame_capacity < want) {
+        if (void* grown = std::realloc(frame_bytes, want)) {
+            frame_bytes = static_cast<char*>(grown);
+            frame_capacity = want;
+        }
+    }
+    // Short of memory, the frame goes out in pieces.
+    char spare[4096];
+    char* buffer = frame_capacity > 0 ? frame_bytes : spare;
+    const size_t room = frame_capacity > 0 ? frame_capacity : sizeof spare;
+    for (size_t done = 0; done < want;) {
+        const ssize_t got =
+            pread(frame_file, buffer, std::min(room, want - done), static_cast<off_t>(done));
+        if (got <= 0) break;
+        write_to_terminal(buffer, static_cast<size_t>(got));
+        done += static_cast<size_t>(got);
+    }
+    lseek(frame_file, 0, SEEK_SET);
 }
 
 void forget_shown() {
@@ -219,7 +337,7 @@ using namespace tty;
 void device_present(const Grid& grid) {
     if (COLS < SCREEN_COLS || LINES < SCREEN_ROWS) {
         show_size_notice();
-        wrefresh(stdscr);
+        refresh_in_one_write();
         return;
     }
     if (notice_up) {
@@ -227,13 +345,7 @@ void device_present(const Grid& grid) {
         werase(stdscr);
         forget_shown();
     }
-    for (int row = 0; row < SCREEN_ROWS; ++row) {
-        for (int col = 0; col < SCREEN_COLS; ++col) {
-            if (grid.cells[row][col] == shown[row][col]) continue;
-            draw_cell(row, col, grid.cells[row][col]);
-            shown[row][col] = grid.cells[row][col];
-        }
-    }
+    for (int row = 0; row < SCREEN_ROWS; ++row) draw_row(row, grid.cells[row]);
     if (outside_stale) {
         paint_outside_the_form();
         outside_stale = false;
@@ -243,5 +355,5 @@ void device_present(const Grid& grid) {
     const int row =
         grid.cursor_row < 1 ? 1 : (grid.cursor_row > SCREEN_ROWS ? SCREEN_ROWS : grid.cursor_row);
     wmove(stdscr, row - 1, col - 1);
-    wrefresh(stdscr);
+    refresh_in_one_write();
 }

@@ -34,7 +34,10 @@ int input_len = 0;
 
 // Input that is not UTF-8 is read through the locale's own single-byte table.
 void prepare_decoder() {
-    const bool utf8 = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) {
+        key_decoder_init(decoder, true, nullptr);
+        return;
+    }
     char32_t upper[128] = {};
     for (int i = 0; i < 128; ++i) {
         const char byte = static_cast<char>(0x80 + i);
@@ -42,7 +45,7 @@ void prepare_decoder() {
         std::mbstate_t state{};
         if (std::mbrtowc(&wide, &byte, 1, &state) == 1) upper[i] = static_cast<char32_t>(wide);
     }
-    key_decoder_init(decoder, utf8, upper);
+    key_decoder_init(decoder, false, upper);
 }
 
 bool decodes_as_paste_markers(const char* start, const char* end) {

@@ -17,6 +17,7 @@
 namespace tty {
 
 extern int tty_fd;
+extern int curses_fd;  // ncurses's own descriptor for the terminal
 extern SCREEN* term_screen;
 extern termios shell_mode;  // the modes to give back
 extern bool monochrome;
@@ -36,6 +37,10 @@ const char* capability(const char* name);
 void mark_pastes(bool on);
 
 // Drawing (curses_draw.cpp).
+// Points ncurses's output at a file in memory (true; false where there is none)
+// or back at the terminal. send_gathered_output writes what gathered, at once.
+bool gather_output(bool in_memory);
+void send_gathered_output();
 void choose_glyphs();
 void make_field_colours_the_base();
 // The terminal's content is unknown: the next present draws every cell.
