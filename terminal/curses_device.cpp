@@ -31,10 +31,15 @@ const char* capability(const char* name) {
 // mode, so its place among curses' output is free.
 void mark_pastes(bool on) {
     if (!bracketed_paste) return;
+    static char bytes[64];
+    static size_t len;
+    len = 0;
     tputs(capability(on ? "BE" : "BD"), 1, [](int ch) {
-        const char byte = static_cast<char>(ch);
-        return write(curses_fd, &byte, 1) == 1 ? ch : EOF;
+        if (len < sizeof bytes) bytes[len++] = static_cast<char>(ch);
+        return ch;
     });
+    ssize_t ignored = write(curses_fd, bytes, len);
+    (void)ignored;
 }
 
 // Nothing is left to flush, and exit handlers (a sanitizer's leak check among
