@@ -191,16 +191,6 @@ int frame_file = -2;  // -2 not made yet, -1 cannot be made
 char* frame_bytes = nullptr;
 size_t frame_capacity = 0;
 
-void write_to_terminal(const char* bytes, size_t len) {
-    while (len > 0) {
-        const ssize_t done = write(tty_fd, bytes, len);
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return;  // a lost terminal shows when keys are read
-        bytes += done;
-        len -= static_cast<size_t>(done);
-    }
-}
-
 void refresh_in_one_write() {
     // After endwin the refresh sets the terminal's modes first, which takes
     // the terminal itself.
@@ -249,11 +239,20 @@ void write_row_as_text(const Cell (&cells)[SCREEN_COLS]) {
     }
     if (text_end == 0) return;
     line[text_end] = '\n';
-    ssize_t ignored = write(tty_fd, line, text_end + 1);
-    (void)ignored;
+    write_to_terminal(line, text_end + 1);
 }
 
 }  // namespace
+
+void write_to_terminal(const char* bytes, size_t len) {
+    while (len > 0) {
+        const ssize_t done = write(tty_fd, bytes, len);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return;  // a lost terminal shows when keys are read
+        bytes += done;
+        len -= static_cast<size_t>(done);
+    }
+}
 
 // Glyphs are chosen as bytes are first drawn (glyph_of); this forgets any
 // chosen before.

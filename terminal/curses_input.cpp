@@ -68,8 +68,7 @@ namespace {
 [[noreturn]] void leave_at_notice() {
     close_screen();
     const char closing[] = "Exit without saving. Have a very nice day!\n";
-    ssize_t ignored = write(tty_fd, closing, sizeof closing - 1);
-    (void)ignored;
+    write_to_terminal(closing, sizeof closing - 1);
     std::exit(LEFT_WITHOUT_SAVING);
 }
 

@@ -41,6 +41,9 @@ void mark_pastes(bool on);
 // or back at the terminal. send_gathered_output writes what gathered, at once.
 bool gather_output(bool in_memory);
 void send_gathered_output();
+// All of the bytes to the terminal, past short writes; a lost terminal shows
+// when keys are read.
+void write_to_terminal(const char* bytes, size_t len);
 void choose_glyphs();
 void make_field_colours_the_base();
 // The terminal's content is unknown: the next present draws every cell.
