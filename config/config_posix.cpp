@@ -1,6 +1,7 @@
 // Loading and saving "quenda.cfg" on POSIX systems.
 #include <acl/libacl.h>
 #include <attr/libattr.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -94,11 +95,37 @@ int name_new_file(int fd, char (&temp)[64]) {
     return -1;
 }
 
+// libacl and libattr are loaded by the first save that replaces a file, not
+// at start: loading them costs every run a quarter of a millisecond before
+// the form shows, and most runs never come here.
+decltype(&perm_copy_fd) copy_permissions = nullptr;
+decltype(&attr_copy_fd) copy_attributes = nullptr;
+
+bool load_metadata_copiers() {
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        void* acl = dlopen("libacl.so.1", RTLD_NOW | RTLD_LOCAL);
+        void* attr = dlopen("libattr.so.1", RTLD_NOW | RTLD_LOCAL);
+        if (acl != nullptr && attr != nullptr) {
+            copy_permissions =
+                reinterpret_cast<decltype(&perm_copy_fd)>(dlsym(acl, "perm_copy_fd"));
+            copy_attributes =
+                reinterpret_cast<decltype(&attr_copy_fd)>(dlsym(attr, "attr_copy_fd"));
+        }
+    }
+    return copy_permissions != nullptr && copy_attributes != nullptr;
+}
+
 // The old file's owner, group, mode, access list and extended attributes.
 bool copy_metadata(int gate, const struct stat& old, int fd) {
+    if (!load_metadata_copiers()) {
+        errno = ELIBACC;
+        return false;
+    }
     return fchown(fd, old.st_uid, old.st_gid) == 0 &&
-           perm_copy_fd(CONFIG_FILE_NAME, gate, CONFIG_FILE_NAME, fd, nullptr) == 0 &&
-           attr_copy_fd(CONFIG_FILE_NAME, gate, CONFIG_FILE_NAME, fd, nullptr, nullptr) == 0;
+           copy_permissions(CONFIG_FILE_NAME, gate, CONFIG_FILE_NAME, fd, nullptr) == 0 &&
+           copy_attributes(CONFIG_FILE_NAME, gate, CONFIG_FILE_NAME, fd, nullptr, nullptr) == 0;
 }
 
 // Writes a new file beside the old one and renames it over, so a reader sees

@@ -83,6 +83,9 @@ echo "Depends: $depends"
 grep -Eq '(^|, )libncursesw6( |,|$)' <<<"$depends" || fail "Depends names no libncursesw6: '$depends'"
 grep -Eq '(^|, )libtinfo6( |,|$)' <<<"$depends" || fail "Depends names no libtinfo6: '$depends'"
 grep -Eq '(^|, )libc6( |,|$)' <<<"$depends" || fail "Depends names no libc6: '$depends'"
+for lib in libacl1 libattr1; do
+    grep -Eq "(^|, )$lib( |,|\$)" <<<"$depends" || fail "Depends names no $lib: '$depends'"
+done
 if grep -Eq 'libasan|libubsan' <<<"$depends"; then fail "Depends names a sanitizer runtime: '$depends'"; fi
 
 # --- unpack into a temporary root --------------------------------------------------
