@@ -295,6 +295,22 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
         notes.push_back("floor program not found (" + o.floor + "): floor skipped");
     }
 
+    const std::string curses_floor =
+        (fs::path(o.floor).parent_path() / "bench_floor_ncurses").string();
+    if (access(curses_floor.c_str(), X_OK) == 0) {
+        Subject floor{"floor-ncurses",
+                      "bench_floor_ncurses: the floor's screen through ncurses in the plainest "
+                      "way (initscr, two colour pairs, refresh), one refresh per typed char; type "
+                      "\"games\", Enter. What loading and setting up ncurses cost by themselves.",
+                      base({curses_floor}), true,
+                      [](const SessionResult& r) { return check_status(r, 0); }};
+        type_text(floor.plan.keys, "games", kTyped);
+        floor.plan.keys.push_back(raw("\r", "Enter: exit"));
+        all.push_back(std::move(floor));
+    } else {
+        notes.push_back("bench_floor_ncurses not found beside the floor: floor-ncurses skipped");
+    }
+
     const std::string dialog = find_in_path("dialog");
     if (!dialog.empty()) {
         std::vector<std::string> form = {dialog,
