@@ -674,6 +674,14 @@ int main(int argc, char** argv) {
             if (!r.failure.empty())
                 std::cerr << "\n"
                           << subjects[i].name << " traced run " << run << ": " << r.failure << "\n";
+            // A frame that came without a write() in the log means the log was misread.
+            if (r.failure.empty() && r.frame_bytes > 0 && r.frame_tty_writes == 0 &&
+                subjects[i].ours) {
+                std::cerr << "\n"
+                          << subjects[i].name << " traced run " << run
+                          << ": no write() to the terminal found in the strace log\n";
+                ours_wrong = true;
+            }
             record_writes(tallies[i], subjects[i], r);
         }
     }

@@ -211,7 +211,10 @@ std::vector<TracedCall> parse_strace(const std::string& log_path) {
         const std::size_t space = line.find(' ');
         if (space == std::string::npos) continue;
         const std::string pid = line.substr(0, space);
-        std::string rest = line.substr(space + 1);
+        // strace pads the pid column: "812   write(...".
+        const std::size_t call_start = line.find_first_not_of(' ', space);
+        if (call_start == std::string::npos) continue;
+        std::string rest = line.substr(call_start);
         TracedCall call;
         if (rest.rfind("<... ", 0) == 0) {
             auto it = pending.find(pid);
