@@ -105,7 +105,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # dpkg-shlibdeps comes with dpkg-dev.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded by the program when a save needs them, so dpkg-shlibdeps cannot see them.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libacl1, libattr1")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libacl1 (>= 2.2.23), libattr1 (>= 1:2.4.44)")
 # quenda-setup_<version>-<revision>_<arch>.deb
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

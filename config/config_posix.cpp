@@ -96,8 +96,9 @@ int name_new_file(int fd, char (&temp)[64]) {
 }
 
 // libacl and libattr are loaded by the first save that replaces a file, not
-// at start: loading them costs every run a quarter of a millisecond before
-// the form shows, and most runs never come here.
+// at start, where they held up every run's first frame by 0.3 ms. A save over
+// an existing file pays for them after Enter instead (0.7 ms), where no frame
+// waits on them, and a run that leaves without saving never does.
 decltype(&perm_copy_fd) copy_permissions = nullptr;
 decltype(&attr_copy_fd) copy_attributes = nullptr;
 

@@ -1,9 +1,11 @@
 // The terminal's lifecycle through ncurses: taking it over, checking that it
 // can show the form, and giving it back.
 #include <fcntl.h>
-#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>  // mallopt
+#endif
 
 #include <clocale>
 #include <cstdlib>
@@ -62,16 +64,20 @@ FILE* tty_file = nullptr;
 // newterm fills three windows of rows x cols cells on fresh heap, touching
 // every page of them. Mapped by one madvise call they cost less than half of
 // the faults taken one by one where faults are dear, as in virtual machines:
-// 0.4 ms of the first frame at 80x25 on the benchmark machine. It has to come
+// 0.25 ms of the first frame at 80x25 on the benchmark machine. It has to come
 // before the first allocation, while the heap can still be made to start that
-// large; another allocator, or a kernel before 5.14, leaves it undone.
+// large; another allocator (the sanitizers'), another C library or a kernel
+// before 5.14 leaves it undone.
 void prefault_heap_for_screen(int rows, int cols) {
+#if defined(__GLIBC__) && defined(MADV_POPULATE_WRITE)
+    constexpr size_t most = 16 * 1024 * 1024;
     const size_t cells = static_cast<size_t>(rows) * static_cast<size_t>(cols);
+    if (cells > most / (3 * sizeof(cchar_t))) return;
+    // The 64 KiB are ncurses's smaller allocations: terminfo, buffers, hashes.
     const size_t bytes = 3 * cells * sizeof(cchar_t) + 64 * 1024;
-    if (bytes > 16 * 1024 * 1024) return;
     const auto start = reinterpret_cast<uintptr_t>(sbrk(0));
-    // Also what the heap keeps when it shrinks, so that it is not given back
-    // before ncurses comes to use it.
+    // Also what the heap keeps whenever it shrinks, for the rest of the run,
+    // so that it is not given back before ncurses comes to use it.
     mallopt(M_TOP_PAD, static_cast<int>(bytes));
     // volatile: the compiler would drop an allocation that is only freed.
     void* volatile first_block = malloc(1);
@@ -81,6 +87,10 @@ void prefault_heap_for_screen(int rows, int cols) {
     const uintptr_t first = (start + page - 1) & ~(page - 1);
     if (start == static_cast<uintptr_t>(-1) || end <= first) return;
     madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+#else
+    (void)rows;
+    (void)cols;
+#endif
 }
 
 // Why TERM cannot show the form, or null, asked of the entry newterm read.
@@ -123,7 +133,8 @@ bool device_open(const char** why) {
     const bool sized = terminal_reports_size(rows, cols);
     prefault_heap_for_screen(rows, cols);
     // Character classes and encoding are all the program takes from the
-    // locale; the other categories would only cost files to open.
+    // locale; the other categories would only cost files to open. After the
+    // heap is mapped: setlocale allocates, and the mapping needs to come first.
     std::setlocale(LC_CTYPE, "");
     if (pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         *why = "cannot create a pipe.";

@@ -445,21 +445,24 @@ group_access() {
         expect_entries quenda.cfg
     fi
 
-    # Where libacl cannot be loaded the list cannot be copied: the file is
-    # overwritten in place and keeps it.
-    begin access-list-without-libacl
-    if ! setfacl -m u:1:rw "$DIR/quenda.cfg" 2> /dev/null; then
-        echo "note: setfacl is missing or access lists are off here; that case did not run"
-    else
-        mkdir -p "$ROOT/broken-libs"
-        : > "$ROOT/broken-libs/libacl.so.1"
+    # Where libacl or libattr cannot be loaded the list cannot be copied: the
+    # file is overwritten in place and keeps it.
+    local lib
+    for lib in libacl libattr; do
+        begin "access-list-without-$lib"
+        if ! setfacl -m u:1:rw "$DIR/quenda.cfg" 2> /dev/null; then
+            echo "note: setfacl is missing or access lists are off here; that case did not run"
+            break
+        fi
+        mkdir -p "$ROOT/broken-$lib"
+        : > "$ROOT/broken-$lib/$lib.so.1"
         remember_inode
-        run env LD_LIBRARY_PATH="$ROOT/broken-libs"
+        run env LD_LIBRARY_PATH="$ROOT/broken-$lib"
         expect_saved
         getfacl -pn "$DIR/quenda.cfg" 2> /dev/null | grep -qx 'user:1:rw-' || fail "the access list was lost"
         expect_inode kept
         expect_entries quenda.cfg
-    fi
+    done
 
     begin user-attribute
     if ! setfattr -n user.bbs -v node1 "$DIR/quenda.cfg" 2> /dev/null; then
