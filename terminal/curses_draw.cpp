@@ -49,8 +49,8 @@ bool locale_shows(wchar_t wide) {
 }
 
 bool terminal_has_line_drawing(char letter) {
-    const char* acsc = tigetstr(const_cast<char*>("acsc"));
-    if (acsc == nullptr || acsc == reinterpret_cast<char*>(-1)) return false;
+    const char* acsc = capability("acsc");
+    if (acsc == nullptr) return false;
     for (; acsc[0] != '\0' && acsc[1] != '\0'; acsc += 2) {
         if (acsc[0] == letter) return true;
     }
