@@ -32,7 +32,8 @@ struct Encoding {
 
 TEST(KeyDecoder, EveryNamedKeyInItsCommonEncodings) {
     const Encoding table[] = {
-        {"\x7f", KEY_BACKSPACE}, {"\x08", KEY_BACKSPACE}, {"\r", KEY_ENTER},
+        {"\x7f", KEY_BACKSPACE}, {"\x08", KEY_BACKSPACE},
+        {"\r", KEY_ENTER},       {"\n", KEY_ENTER},      {"\x1bOM", KEY_ENTER},
         {" ", KEY_SPACE},        {"\x1b", KEY_ESC},
         {"\x1b[A", KEY_UP},      {"\x1bOA", KEY_UP},      {"\x1b[1;2A", KEY_UP},
         {"\x1b[B", KEY_DOWN},    {"\x1bOB", KEY_DOWN},
@@ -42,7 +43,6 @@ TEST(KeyDecoder, EveryNamedKeyInItsCommonEncodings) {
         {"\x1b[F", KEY_END},     {"\x1bOF", KEY_END},     {"\x1b[4~", KEY_END},  {"\x1b[8~", KEY_END},
         {"\x1b[3~", KEY_DELETE}, {"\x1b[2~", KEY_INSERT},
         {"\x1b[5~", KEY_PAGE_UP}, {"\x1b[6~", KEY_PAGE_DOWN},
-        {"\x1bOM", KEY_PAD_ENTER}, {"\x1bOo", KEY_PAD_SLASH},
         {"\x1bOP", KEY_F1},      {"\x1b[11~", KEY_F1},    {"\x1b[[A", KEY_F1},   {"\x1b[[E", 255 + 63},
         {"\x1b[21~", KEY_F10},   {"\x1b[24~", KEY_F12},
     };
@@ -53,7 +53,15 @@ TEST(KeyDecoder, EveryNamedKeyInItsCommonEncodings) {
 
 TEST(KeyDecoder, ControlKeysArriveAsCharacters) {
     // Ctrl+C, Ctrl+Z, Ctrl+\ and Tab reach the form as codes, never as signals.
-    EXPECT_EQ(decode("\x03\x1a\x1c\t\n"), (Keys{3, 26, 28, 9, 10}));
+    EXPECT_EQ(decode("\x03\x1a\x1c\t"), (Keys{3, 26, 28, 9}));
+}
+
+TEST(KeyDecoder, ApplicationKeypadKeysAreTheirLabels) {
+    const std::string finals = "ojkmlnpqrstuvwxyX";
+    const std::string labels = "/*+-,.0123456789=";
+    for (size_t i = 0; i < finals.size(); ++i) {
+        EXPECT_EQ(decode(std::string("\x1bO") + finals[i]), Keys{labels[i]}) << finals[i];
+    }
 }
 
 TEST(KeyDecoder, UnknownSequencesAreSwallowedWhole) {
@@ -98,7 +106,23 @@ TEST(KeyDecoder, Utf8CharactersBecomeCodePage437Bytes) {
 TEST(KeyDecoder, CharactersWithoutACodePage437ByteAreDropped) {
     EXPECT_EQ(decode("€x"), Keys{'x'});
     EXPECT_EQ(decode("😀y"), Keys{'y'});
-    EXPECT_EQ(decode("☺z"), Keys{'z'});  // shown for byte 1, but never typed as Ctrl+A
+}
+
+KeyCode symbol(KeyCode byte) {
+    return KEY_TYPED_SYMBOL + byte;
+}
+
+TEST(KeyDecoder, TypedSymbolsAreTheirBytesButNeverKeys) {
+    // The glyphs of 1..31 and 127 in order; those of Backspace, line feed,
+    // Enter and Esc are dropped.
+    Keys bytes;
+    for (KeyCode byte = 1; byte < 32; ++byte) {
+        if (byte != KEY_BACKSPACE && byte != '\n' && byte != KEY_ENTER && byte != KEY_ESC)
+            bytes.push_back(symbol(byte));
+    }
+    bytes.push_back(symbol(0x7F));
+    EXPECT_EQ(decode("☺☻♥♦♣♠•◘○◙♂♀♪♫☼►◄↕‼¶§▬↨↑↓→←∟↔▲▼⌂"), bytes);
+    EXPECT_EQ(decode("\x1b[200~§♥◙\x1b[201~"), (Keys{symbol(0x15), symbol(3)}));
 }
 
 TEST(KeyDecoder, BrokenUtf8NeverStallsInput) {
@@ -115,6 +139,7 @@ TEST(KeyDecoder, SingleByteLocaleUsesItsTable) {
     char32_t latin1[128];
     for (int i = 0; i < 128; ++i) latin1[i] = static_cast<char32_t>(0x80 + i);
     EXPECT_EQ(decode("\xe4\xc5\xa4", false, latin1), (Keys{0x84, 0x8F}));  // ä Å, and ¤ has no byte
+    EXPECT_EQ(decode("\xa7\xb6", false, latin1), (Keys{symbol(0x15), symbol(0x14)}));  // § ¶
     EXPECT_EQ(decode("\xe4z", false, nullptr), Keys{'z'});
 }
 
