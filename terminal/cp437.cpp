@@ -50,9 +50,7 @@ char32_t cp437_to_unicode(unsigned char byte) { return TO_UNICODE[byte]; }
 
 int unicode_to_cp437(char32_t code) {
     if (code < 0x80) return static_cast<int>(code);
-    // Only the upper half: the glyphs of 1..31 and 127 stand for control codes
-    // and keys, which a typed symbol must never become.
-    for (int byte = 0x80; byte <= 0xFF; ++byte) {
+    for (int byte = 1; byte <= 0xFF; ++byte) {
         if (TO_UNICODE[byte] == code) return byte;
     }
     return -1;

@@ -5,8 +5,8 @@
 // their symbols.
 char32_t cp437_to_unicode(unsigned char byte);
 
-// The byte for a typed character: ASCII as itself, the upper half by its
-// glyph; -1 where code page 437 has none.
+// The byte whose glyph the character is (ASCII is itself, ☺ is 1); -1 where
+// code page 437 has none.
 int unicode_to_cp437(char32_t code);
 
 // A printable ASCII character that looks like the byte's glyph.

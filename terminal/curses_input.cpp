@@ -76,7 +76,7 @@ namespace {
 // form, keys act on nothing and are dropped rather than kept to act unseen.
 KeyCode next_key() {
     while (const KeyCode key = key_decoder_next(decoder)) {
-        if (!notice_up) return key;
+        if (!notice_up) return key_for_form(key);
         if (key == KEY_ESC || key == CTRL_C) leave_at_notice();
     }
     return 0;

@@ -20,8 +20,9 @@ void emit(KeyDecoder& d, KeyCode key) {
     }
     if (d.in_paste) {
         // Pasted text is characters alone: nothing in it may act as a key.
-        if (key < 32 || key > 255 || key == 127 || d.paste_overflow) return;
-        key += KEY_PASTED;
+        const bool character = key >= 32 && key <= 255 && key != 127;
+        if (d.paste_overflow || !(character || key > KEY_TYPED_SYMBOL)) return;
+        if (character) key += KEY_PASTED;
     }
     if (d.queue_count == static_cast<int>(sizeof d.queue / sizeof d.queue[0])) return;
     d.queue[(d.queue_head + d.queue_count) % 8] = key;
@@ -114,11 +115,12 @@ KeyCode resolve_ss3(const KeyDecoder& d, char final_byte) {
     parse_params(d, first, modifier);
     if (d.params_overflow || !plain_or_shift(modifier)) return KEY_UNKNOWN;
     if (const KeyCode key = cursor_key(final_byte)) return key;
-    // The numeric keypad in application mode.
+    // The numeric keypad in application mode: each key is its label. Enter
+    // is the one Enter key, whether a terminal sends it as CR, LF or this.
     if (final_byte >= 'p' && final_byte <= 'y') return '0' + (final_byte - 'p');
     switch (final_byte) {
-        case 'M': return KEY_PAD_ENTER;
-        case 'o': return KEY_PAD_SLASH;
+        case 'M': return KEY_ENTER;
+        case 'o': return '/';
         case 'j': return '*';
         case 'k': return '+';
         case 'l': return ',';
@@ -134,6 +136,15 @@ KeyCode resolve_ss3(const KeyDecoder& d, char final_byte) {
 }
 
 void feed_ground(KeyDecoder& d, unsigned char byte);
+
+// A character beyond ASCII, typed or pasted, by its Unicode code point. Only
+// ASCII bytes themselves may be control keys.
+void emit_typed(KeyDecoder& d, char32_t code) {
+    const int byte = code < 0x80 ? -1 : unicode_to_cp437(code);
+    if (byte < 0 || byte == KEY_BACKSPACE || byte == '\n' || byte == KEY_ENTER || byte == KEY_ESC)
+        return;
+    emit(d, byte < 0x20 || byte == 0x7F ? KEY_TYPED_SYMBOL + byte : byte);
+}
 
 void feed_utf8_lead(KeyDecoder& d, unsigned char byte) {
     if (byte >= 0xC2 && byte <= 0xDF) {
@@ -165,8 +176,7 @@ void feed_utf8_continuation(KeyDecoder& d, unsigned char byte) {
     const bool overlong =
         (d.utf8_lead == 0xE0 && code < 0x800) || (d.utf8_lead == 0xF0 && code < 0x10000);
     if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return;
-    const int byte437 = unicode_to_cp437(code);
-    if (byte437 >= 0x80) emit(d, byte437);
+    emit_typed(d, code);
 }
 
 void feed_ground(KeyDecoder& d, unsigned char byte) {
@@ -174,6 +184,8 @@ void feed_ground(KeyDecoder& d, unsigned char byte) {
         d.state = State::escape;
     } else if (byte == 0x7F || byte == 0x08) {
         emit(d, KEY_BACKSPACE);  // terminals disagree on which one Backspace sends
+    } else if (byte == '\n') {
+        emit(d, KEY_ENTER);  // keypad Enter on some terminals (tmux), and Ctrl+J
     } else if (byte == 0) {
         emit(d, KEY_UNKNOWN);
     } else if (byte < 0x80) {
@@ -181,8 +193,7 @@ void feed_ground(KeyDecoder& d, unsigned char byte) {
     } else if (d.utf8_input) {
         feed_utf8_lead(d, byte);
     } else {
-        const int byte437 = unicode_to_cp437(d.upper_half[byte - 0x80]);
-        if (d.upper_half[byte - 0x80] != 0 && byte437 >= 0x80) emit(d, byte437);
+        emit_typed(d, d.upper_half[byte - 0x80]);
     }
 }
 

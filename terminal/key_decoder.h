@@ -11,6 +11,17 @@ inline constexpr int KEY_DECODER_STRING_LIMIT = 4096;
 // until input goes quiet, is dropped so that it never spills over the form.
 inline constexpr int KEY_DECODER_PASTE_LIMIT = 65536;
 
+// A typed code page 437 symbol whose byte is a control code (♥ 3, § 0x15)
+// comes out as KEY_TYPED_SYMBOL + the byte, so that no reader takes it for the
+// control key (♥ for Ctrl+C at the size notice); the form gets the byte, by
+// key_for_form. The symbols of Backspace, line feed, Enter and Esc (◘ ◙ ♪ ←)
+// are dropped: a field would read them as those keys.
+inline constexpr KeyCode KEY_TYPED_SYMBOL = 0x2000;
+
+inline KeyCode key_for_form(KeyCode key) {
+    return key > KEY_TYPED_SYMBOL ? key - KEY_TYPED_SYMBOL : key;
+}
+
 struct KeyDecoder {
     enum class State { ground, escape, csi, ss3, linux_fkey, utf8, string, string_escape, mouse };
     State state;
@@ -43,7 +54,8 @@ void key_decoder_expire(KeyDecoder& d);
 // True while a partial sequence waits for more bytes or for key_decoder_expire.
 bool key_decoder_waiting(const KeyDecoder& d);
 // True between a paste's start and its end. Its characters come out as
-// KEY_PASTED + the character; its control keys and other keys not at all.
+// KEY_PASTED + the character, its symbols as typed; its control keys and other
+// keys not at all.
 bool key_decoder_in_paste(const KeyDecoder& d);
 // True inside a terminal string or mouse report: as in a paste, its bytes may
 // come in pieces over a slow link, so quiet should be waited for longer.

@@ -1,8 +1,8 @@
 # The encodings terminals send for the keys the form uses, sent as raw bytes:
 # CSI and SS3 arrows, the Home and End variants, Delete, both Backspace bytes,
-# Shift+arrow; unknown sequences (also ones cut short by the next sequence)
-# are swallowed whole; UTF-8 letters arrive as their code page 437 byte, and
-# α is a letter, not a prefix. Reports a terminal sends unasked vanish, and a
+# Shift+arrow, keypad Enter; unknown sequences (also ones cut short by the
+# next sequence) are swallowed whole; UTF-8 letters and symbols arrive as their
+# code page 437 byte, and α is a letter, not a prefix. Reports a terminal sends unasked vanish, and a
 # real paste is text: it never moves the focus nor touches an option, and the
 # terminal marks pastes only while the program runs.
 source "$(dirname "$0")/lib.sh"
@@ -74,6 +74,9 @@ end_session
 for term in xterm-256color tmux-256color; do
     start_shell dash
     record_output
+    # Keypad Enter comes as a line feed, or as ESC O M where a program has
+    # left the keypad in application mode: Enter either way.
+    if [[ $term == tmux-256color ]]; then type_text "printf '\\033='"; keys Enter; shell_idle; fi
     shell_start TERM=$term LANG=C.UTF-8
     wait_for "VESK main directory: c:/bbs/main/"
     cursor_at 41 5
@@ -82,20 +85,20 @@ for term in xterm-256color tmux-256color; do
     keys -H 1b 50 31 24 72 30 6d 1b 5c                                               # DCS reply
     keys -H 1b 5b 4d 20 21 21 1b 5b 4d 23 21 21                                      # X10 click
     keys -H 1b 5f 47 1b 5c 1b 5e 78 1b 5c 1b 58 78 07                                # APC, PM, SOS
-    type_text "x"
-    wait_for_row 5 "░░░    VESK main directory: c:/bbs/main/x                                     ░░"
+    type_text "§"   # a code page 437 symbol whose byte, 0x15, is a control code
+    wait_for_row 5 "░░░    VESK main directory: c:/bbs/main/§                                     ░░"
     # Two lines into the main directory: the line break and the Tab go, a
     # backslash is a slash; the focus stays.
     paste_text $'one\\two\n three\tfour\n'
-    wait_for_row 5 "░░░    VESK main directory: c:/bbs/main/xone/two threefour                    ░░"
+    wait_for_row 5 "░░░    VESK main directory: c:/bbs/main/§one/two threefour                    ░░"
     cursor_at 59 5
-    keys Down Down
+    keys KPEnter Down
     cursor_at 29 11
-    # Onto an option: nothing, neither its spaces nor its line breaks.
+    # Onto an option: nothing, neither its spaces, its line breaks nor Enter.
     paste_text $' x \n \n'
-    keys Down
+    keys KPEnter Down
     cursor_at 29 12
-    keys Down Enter
+    keys Down KPEnter
     wait_for_exit 1
     expect_pastes_marked off "the program's end under $term"
     # Once the program has ended a paste arrives unmarked.
@@ -107,7 +110,7 @@ for term in xterm-256color tmux-256color; do
     shell_idle
     [[ "$(cat "$WORK/after.txt")" == after ]] || fail "a paste after the end under $term arrived as: $(cat "$WORK/after.txt")"
     tty_restored
-    expect_record "c:/bbs/main/xone/two threefour/" "d:/bbs/quenda/" 01
+    expect_record $'c:/bbs/main/\x15one/two threefour/' "d:/bbs/quenda/" 01
     end_session
     rm -f "$WORK/quenda.cfg"
 done

@@ -28,10 +28,11 @@ wait_for "c:/bbs/main/ab"
 cursor_at 43 5
 shrink_and_grow "the first field while editing"
 
-# Keys typed while the notice is up act on nothing, then or later.
+# Keys typed while the notice is up act on nothing, then or later; ♥ is no
+# Ctrl+C, though its byte is 3.
 resize 79 25
 wait_for "This one is 79x25"
-type_text "q"
+type_text "q♥"
 keys Up Up Enter Space Down
 type_text "cd"
 resize 80 25

@@ -33,7 +33,7 @@ struct Encoding {
 TEST(KeyDecoder, EveryNamedKeyInItsCommonEncodings) {
     const Encoding table[] = {
         {"\x7f", KEY_BACKSPACE}, {"\x08", KEY_BACKSPACE}, {"\r", KEY_ENTER},
-        {" ", KEY_SPACE},        {"\x1b", KEY_ESC},
+        {" ", KEY_SPACE},        {"\x1b", KEY_ESC},      {"\n", KEY_ENTER},
         {"\x1b[A", KEY_UP},      {"\x1bOA", KEY_UP},      {"\x1b[1;2A", KEY_UP},
         {"\x1b[B", KEY_DOWN},    {"\x1bOB", KEY_DOWN},
         {"\x1b[C", KEY_RIGHT},   {"\x1bOC", KEY_RIGHT},
@@ -42,7 +42,11 @@ TEST(KeyDecoder, EveryNamedKeyInItsCommonEncodings) {
         {"\x1b[F", KEY_END},     {"\x1bOF", KEY_END},     {"\x1b[4~", KEY_END},  {"\x1b[8~", KEY_END},
         {"\x1b[3~", KEY_DELETE}, {"\x1b[2~", KEY_INSERT},
         {"\x1b[5~", KEY_PAGE_UP}, {"\x1b[6~", KEY_PAGE_DOWN},
-        {"\x1bOM", KEY_PAD_ENTER}, {"\x1bOo", KEY_PAD_SLASH},
+        // The keypad in application mode: each key is its label.
+        {"\x1bOM", KEY_ENTER}, {"\x1bOo", '/'}, {"\x1bOj", '*'}, {"\x1bOk", '+'}, {"\x1bOm", '-'},
+        {"\x1bOl", ','}, {"\x1bOn", '.'}, {"\x1bOX", '='}, {"\x1bOp", '0'}, {"\x1bOq", '1'},
+        {"\x1bOr", '2'}, {"\x1bOs", '3'}, {"\x1bOt", '4'}, {"\x1bOu", '5'}, {"\x1bOv", '6'},
+        {"\x1bOw", '7'}, {"\x1bOx", '8'}, {"\x1bOy", '9'},
         {"\x1bOP", KEY_F1},      {"\x1b[11~", KEY_F1},    {"\x1b[[A", KEY_F1},   {"\x1b[[E", 255 + 63},
         {"\x1b[21~", KEY_F10},   {"\x1b[24~", KEY_F12},
     };
@@ -53,7 +57,7 @@ TEST(KeyDecoder, EveryNamedKeyInItsCommonEncodings) {
 
 TEST(KeyDecoder, ControlKeysArriveAsCharacters) {
     // Ctrl+C, Ctrl+Z, Ctrl+\ and Tab reach the form as codes, never as signals.
-    EXPECT_EQ(decode("\x03\x1a\x1c\t\n"), (Keys{3, 26, 28, 9, 10}));
+    EXPECT_EQ(decode("\x03\x1a\x1c\t"), (Keys{3, 26, 28, 9}));
 }
 
 TEST(KeyDecoder, UnknownSequencesAreSwallowedWhole) {
@@ -87,18 +91,25 @@ TEST(KeyDecoder, LoneEscWaitsOnlyForQuietInput) {
     EXPECT_EQ(decode("\x1b\x1b\x1b[A"), (Keys{KEY_ESC, KEY_ESC, KEY_UP}));
 }
 
+KeyCode symbol(KeyCode byte) {
+    return KEY_TYPED_SYMBOL + byte;
+}
+
 TEST(KeyDecoder, Utf8CharactersBecomeCodePage437Bytes) {
     EXPECT_EQ(decode("ä"), Keys{0x84});
     EXPECT_EQ(decode("åÅöÖÄ"), (Keys{0x86, 0x8F, 0x94, 0x99, 0x8E}));
     EXPECT_EQ(decode("░"), Keys{0xB0});
     // Typed alpha is a character like any other, not a prefix eating the next key.
     EXPECT_EQ(decode("αH"), (Keys{0xE0, 'H'}));
+    // Symbols of control codes are their bytes, marked so that none acts as the key.
+    EXPECT_EQ(decode("§¶•↑♥☺⌂"), (Keys{symbol(0x15), symbol(0x14), symbol(7), symbol(0x18),
+                                       symbol(3), symbol(1), symbol(0x7F)}));
 }
 
 TEST(KeyDecoder, CharactersWithoutACodePage437ByteAreDropped) {
     EXPECT_EQ(decode("€x"), Keys{'x'});
     EXPECT_EQ(decode("😀y"), Keys{'y'});
-    EXPECT_EQ(decode("☺z"), Keys{'z'});  // shown for byte 1, but never typed as Ctrl+A
+    EXPECT_EQ(decode("◘◙♪←z"), Keys{'z'});  // would be Backspace, Enter, Enter and Esc
 }
 
 TEST(KeyDecoder, BrokenUtf8NeverStallsInput) {
@@ -115,6 +126,7 @@ TEST(KeyDecoder, SingleByteLocaleUsesItsTable) {
     char32_t latin1[128];
     for (int i = 0; i < 128; ++i) latin1[i] = static_cast<char32_t>(0x80 + i);
     EXPECT_EQ(decode("\xe4\xc5\xa4", false, latin1), (Keys{0x84, 0x8F}));  // ä Å, and ¤ has no byte
+    EXPECT_EQ(decode("\xa7\xb6", false, latin1), (Keys{symbol(0x15), symbol(0x14)}));  // § ¶
     EXPECT_EQ(decode("\xe4z", false, nullptr), Keys{'z'});
 }
 
@@ -184,6 +196,7 @@ TEST(KeyDecoder, PastedTextIsItsCharactersAlone) {
               (Keys{pasted('a'), pasted('\\'), pasted('b'), pasted(' '), pasted('c'), pasted('d'),
                     pasted('e'), pasted('f'), KEY_ENTER}));
     EXPECT_EQ(decode("\x1b[200~\xc3\xa4\xe2\x82\xac\x1b[201~"), Keys{pasted(0x84)});
+    EXPECT_EQ(decode("\x1b[200~§◙\x1b[201~"), Keys{symbol(0x15)});
     // A report inside a paste is still a report.
     EXPECT_EQ(decode("\x1b[200~x\x1b]11;rgb:0/0/0\x07y\x1b[201~"),
               (Keys{pasted('x'), pasted('y')}));
