@@ -299,8 +299,8 @@ void save_config() {
     }
     ResetEvent(save_over);
     const bool saved = save_record(name, bytes);
-    // Before anything else calls SetConsoleCtrlHandler, which waits for the
-    // handlers that run.
+    // Now, before the disk error gives the console back: SetConsoleCtrlHandler
+    // there would wait for a handler still waiting here.
     SetEvent(save_over);
     if (!saved) config_disk_error();
 }
