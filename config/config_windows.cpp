@@ -9,19 +9,24 @@
 
 bool may_write_in_place(SaveStep step, DWORD error) {
     switch (step) {
-        case SaveStep::create_temporary:
+        case SaveStep::create:
             // No new file can be made here: a directory the operator may not
             // create files in, a write-protected medium, no room for one more.
             return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT ||
                    error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+        // The new file is made with the old one's attributes, and ReplaceFileW
+        // brings the rest over as part of the replace: no step of its own.
+        case SaveStep::copy_metadata: return false;
         // No room for a second copy; the old one's blocks can still be written.
-        case SaveStep::write_temporary:
-            return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+        case SaveStep::write: return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
         // A failed flush may have lost anything: the old file is the copy to keep.
-        case SaveStep::flush_temporary: return false;
+        case SaveStep::flush: return false;
         case SaveStep::replace:
-            // Another program holds the file open: it can still be written.
-            return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+            // Another program holds the file open, or the directory lets no file
+            // be removed, or the access list cannot go to a new file: the old
+            // file can still be written.
+            return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                   error == ERROR_UNABLE_TO_REMOVE_REPLACED;
     }
     return false;
 }
@@ -66,12 +71,13 @@ bool is_regular_file(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) {
 }
 
 // Opens the existing file for writing without changing it: the one check that
-// decides whether the operator may write it at all. INVALID_HANDLE_VALUE when
-// there is none; created says whether this open made the file.
-HANDLE open_gate(const Name& name, bool& created) {
+// decides whether the operator may write it at all. False when that is
+// refused; gate stays INVALID_HANDLE_VALUE when there is no file, and created
+// says whether this open made one.
+bool open_gate(const Name& name, HANDLE& gate, bool& created) {
     created = false;
-    HANDLE gate = CreateFileW(name, GENERIC_WRITE, SHARE_ALL, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    gate = CreateFileW(name, GENERIC_WRITE, SHARE_ALL, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (gate == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND &&
         is_reparse_point(name)) {
         // A dangling link: create its target rather than replace the link, able
@@ -79,62 +85,105 @@ HANDLE open_gate(const Name& name, bool& created) {
         // created is a file we cannot write, not a missing one.
         gate = CreateFileW(name, GENERIC_WRITE | DELETE, SHARE_ALL, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (gate == INVALID_HANDLE_VALUE) config_disk_error();
+        if (gate == INVALID_HANDLE_VALUE) return false;
         created = GetLastError() != ERROR_ALREADY_EXISTS;
     }
-    if (gate == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND) config_disk_error();
-    return gate;
+    return gate != INVALID_HANDLE_VALUE || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-// A new file beside the old one, or INVALID_HANDLE_VALUE with the reason left
-// in GetLastError.
+// Marks a file we made for deletion through its handle, and closes it: this
+// works where the directory lets no one remove a file by name.
+void discard(HANDLE file) {
+    FILE_DISPOSITION_INFO gone{TRUE};
+    SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone);
+    CloseHandle(file);
+}
+
+// A new file beside the old one, with delete access from the start, or
+// INVALID_HANDLE_VALUE with the reason left in GetLastError.
 HANDLE create_temporary(DWORD attributes, Name& temp) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         char narrow[NAME_MAX_CHARS];
         std::snprintf(narrow, sizeof narrow, ".%s.%lu-%d", CONFIG_FILE_NAME, GetCurrentProcessId(),
                       attempt);
         widen(narrow, temp);
-        HANDLE file = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+        HANDLE file = CreateFileW(temp, GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
+                                  CREATE_NEW, attributes, nullptr);
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
     }
     return INVALID_HANDLE_VALUE;
 }
 
-// Writes the record into a new file beside the old one, flushed to disk, and
-// moves it over the old one, so a reader sees the old record or the new one,
-// never a mix. On failure the new file is gone again, and failed and error say
-// where and why the save stopped.
-bool replace_through_temporary(const Name& name, const unsigned char (&bytes)[CONFIG_SIZE],
-                               DWORD attributes, SaveStep& failed, DWORD& error) {
-    Name temp;
-    HANDLE file = create_temporary(attributes, temp);
-    if (file == INVALID_HANDLE_VALUE) {
-        failed = SaveStep::create_temporary;
-        error = GetLastError();
-        return false;
-    }
-    failed = SaveStep::write_temporary;
-    bool done = write_all(file, bytes);
-    if (done) {
-        failed = SaveStep::flush_temporary;
-        done = FlushFileBuffers(file);
-    }
-    error = GetLastError();
-    if (!CloseHandle(file) && done) {
-        error = GetLastError();
-        done = false;
-    }
-    if (!done) {
-        DeleteFileW(temp);
-        return false;
-    }
-    if (!MoveFileExW(temp, name, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        failed = SaveStep::replace;
-        error = GetLastError();
-        DeleteFileW(temp);
-        return false;
-    }
+// Whether the new file can be opened by name to be removed, as ReplaceFileW
+// and a removal after a failed replace open it. A directory may let us make a
+// file there and not remove one; then only the handle it was made with can.
+bool can_remove_by_name(const Name& temp) {
+    HANDLE again = CreateFileW(temp, DELETE, SHARE_ALL, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (again == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(again);
     return true;
+}
+
+// Whether the old file can be moved away, as a replace must: another program
+// may hold it open and not let it go, or its access list may refuse that.
+// Asked before a new file is named, so a save that writes in place leaves none.
+bool can_be_replaced(const Name& name) {
+    HANDLE probe = CreateFileW(name, DELETE, SHARE_ALL, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(probe);
+    return true;
+}
+
+struct Failure {
+    SaveStep step;
+    DWORD error;
+};
+
+// Where and why the save through a new file stopped; false, to return.
+bool stop(Failure& failure, SaveStep step) {
+    failure = {step, GetLastError()};
+    return false;
+}
+
+// Writes the record into a new file beside the old one, flushes it and closes
+// it, ready to be moved. On failure it is gone again.
+bool write_temporary(const unsigned char (&bytes)[CONFIG_SIZE], DWORD attributes, Name& temp,
+                     Failure& failure) {
+    HANDLE file = create_temporary(attributes, temp);
+    if (file == INVALID_HANDLE_VALUE) return stop(failure, SaveStep::create);
+    const bool done = (write_all(file, bytes) || stop(failure, SaveStep::write)) &&
+                      (FlushFileBuffers(file) || stop(failure, SaveStep::flush)) &&
+                      (can_remove_by_name(temp) || stop(failure, SaveStep::replace));
+    if (!done) {
+        discard(file);
+        return false;
+    }
+    CloseHandle(file);
+    return true;
+}
+
+// Puts a new file with the record in the old one's place, so a reader sees
+// the old record or the new one, never a mix. ReplaceFileW keeps the old
+// file's access list, streams and attributes; where there is no old file, the
+// name is taken only while it is still free. On failure the new file is gone.
+bool replace_through_temporary(const Name& name, bool exists,
+                               const unsigned char (&bytes)[CONFIG_SIZE], DWORD attributes,
+                               Failure& failure) {
+    Name temp;
+    if (!write_temporary(bytes, attributes, temp, failure)) return false;
+    if (exists ? ReplaceFileW(name, temp, nullptr, 0, nullptr, nullptr)
+               : MoveFileExW(temp, name, MOVEFILE_WRITE_THROUGH))
+        return true;
+    stop(failure, SaveStep::replace);
+    // Without a backup name this says the old file is gone already: the name
+    // is free for the new one.
+    if (failure.error == ERROR_UNABLE_TO_MOVE_REPLACEMENT &&
+        MoveFileExW(temp, name, MOVEFILE_WRITE_THROUGH))
+        return true;
+    DeleteFileW(temp);
+    return false;
 }
 
 // Overwrites the open file: keeps a link a link and works where the file cannot
@@ -150,41 +199,62 @@ bool write_in_place(HANDLE file, const unsigned char (&bytes)[CONFIG_SIZE]) {
 bool save_in_place(HANDLE file, const unsigned char (&bytes)[CONFIG_SIZE], bool created) {
     const bool saved = write_in_place(file, bytes);
     if (!saved && created) {
-        FILE_DISPOSITION_INFO gone{TRUE};
-        SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone);
+        discard(file);
+    } else {
+        CloseHandle(file);
     }
-    CloseHandle(file);
     return saved;
 }
 
-// The gate is closed before the move (Windows cannot replace an open file), so
-// a save that falls back to the in-place write opens the file again.
-bool save_record(const Name& name, HANDLE gate, bool created) {
+// The save in the order of the README's rule; false is the disk error. The
+// gate is closed before the move (Windows cannot replace an open file), so a
+// save that falls back to the in-place write opens the file again.
+bool save_record(const Name& name, const unsigned char (&bytes)[CONFIG_SIZE]) {
+    HANDLE gate = INVALID_HANDLE_VALUE;
+    bool created = false;
+    if (!open_gate(name, gate, created)) return false;
+    Failure failure{};
+    if (gate == INVALID_HANDLE_VALUE)
+        return replace_through_temporary(name, false, bytes, FILE_ATTRIBUTE_NORMAL, failure);
+    // Read-only is the owner's word, also where the open went through (root
+    // under Wine, whose read-only is only the missing write permission).
     BY_HANDLE_FILE_INFORMATION old{};
-    if (gate != INVALID_HANDLE_VALUE && !is_regular_file(gate, old)) {
+    if (!is_regular_file(gate, old) || (old.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
         CloseHandle(gate);
-        config_disk_error();
+        return false;
     }
-    const bool exists = gate != INVALID_HANDLE_VALUE;
-    unsigned char bytes[CONFIG_SIZE];
-    prepare_config_for_save(bytes);
-
     // A target just created for a dangling link is written through the link.
-    if (exists && (created || old.nNumberOfLinks > 1 || is_reparse_point(name)))
+    if (created || old.nNumberOfLinks > 1 || is_reparse_point(name))
         return save_in_place(gate, bytes, created);
-    if (exists) CloseHandle(gate);
-    // The new file looks like the old one: hidden stays hidden.
+    CloseHandle(gate);
+    // The new file looks like the old one from the start: hidden stays hidden.
     const DWORD kept = old.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                                FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-    SaveStep failed = SaveStep::create_temporary;
-    DWORD error = ERROR_SUCCESS;
-    if (replace_through_temporary(name, bytes, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, failed,
-                                  error))
+    if (!can_be_replaced(name)) {
+        stop(failure, SaveStep::replace);
+    } else if (replace_through_temporary(name, true, bytes,
+                                         kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, failure)) {
         return true;
-    if (!exists || !may_write_in_place(failed, error)) return false;
+    }
+    if (!may_write_in_place(failure.step, failure.error)) return false;
     HANDLE file = CreateFileW(name, GENERIC_WRITE, SHARE_ALL, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     return file != INVALID_HANDLE_VALUE && save_in_place(file, bytes, false);
+}
+
+// Set once a save is over. A console handler routine takes no argument, so
+// this is the one value the save shares with it.
+HANDLE save_over = nullptr;
+
+// Ctrl+C and Ctrl+Break stay held to the end: the save is the program's last
+// act, and the exit status must say whether the file was written, as on
+// Linux. Closing the window, log-off and shutdown end the process as soon as
+// a handler returns, so this one returns only once the save is over, and the
+// console's own handler then ends the process as the event would have.
+BOOL WINAPI hold_during_save(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+    WaitForSingleObject(save_over, INFINITE);
+    return FALSE;
 }
 
 }  // namespace
@@ -214,12 +284,23 @@ void load_config() {
 }
 
 void save_config() {
-    // Ctrl+C must not end a half-done save or leave a temporary file behind.
-    SetConsoleCtrlHandler(nullptr, TRUE);
+    unsigned char bytes[CONFIG_SIZE];
+    prepare_config_for_save(bytes);
+    // Named through the directory: Wine's ReplaceFileW makes a file of its own
+    // beside the old one and finds no directory in a bare name.
+    char narrow[NAME_MAX_CHARS];
+    std::snprintf(narrow, sizeof narrow, ".\\%s", CONFIG_FILE_NAME);
     Name name;
-    widen(CONFIG_FILE_NAME, name);
-    bool created = false;
-    HANDLE gate = open_gate(name, created);
-    if (!save_record(name, gate, created)) config_disk_error();
-    SetConsoleCtrlHandler(nullptr, FALSE);
+    widen(narrow, name);
+    // No console event may end a half-done save or leave a new file behind.
+    if (save_over == nullptr) {
+        save_over = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        SetConsoleCtrlHandler(hold_during_save, TRUE);
+    }
+    ResetEvent(save_over);
+    const bool saved = save_record(name, bytes);
+    // Now, before the disk error gives the console back: SetConsoleCtrlHandler
+    // there would wait for a handler still waiting here.
+    SetEvent(save_over);
+    if (!saved) config_disk_error();
 }

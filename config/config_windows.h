@@ -3,8 +3,7 @@
 
 #include <windows.h>
 
-// The steps of a save through a new file beside the old one.
-enum class SaveStep { create_temporary, write_temporary, flush_temporary, replace };
+#include "config_internal.h"
 
 // Whether a save through a new file that failed at step with error may write
 // the old file in place instead; if not, the old file stays as it is and the
