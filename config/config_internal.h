@@ -12,3 +12,7 @@ void take_loaded_bytes(const unsigned char* bytes, std::size_t count);
 void prepare_config_for_save(unsigned char (&bytes)[CONFIG_SIZE]);
 // Gives the terminal back, reports the failed save on standard output, exits 0.
 [[noreturn]] void config_disk_error();
+
+// The steps of a save through a new file, in order. Where one fails, the
+// platform's rule says whether the old file is written in place instead.
+enum class SaveStep { create, copy_metadata, write, flush, replace };
