@@ -43,6 +43,8 @@ fail() {
 field() { { printf "$1"; head -c 80 /dev/zero; } | head -c 80; }
 { printf '\x34\x12\x07\x85'; field 'c:/bbs\0\0tail'; field 'd:/q\x94/\0\x01\x02'; printf '\xa6'; } > "$ROOT/old"
 { printf '\x89\x63\x07\x85'; field 'c:/bbs/\0tail'; field 'd:/q\x94/\0\x01\x02'; printf '\xa6'; } > "$ROOT/new"
+# What a save writes where there was no file: the defaults.
+{ printf '\x89\x63\0\0'; field 'c:/bbs/main/'; field 'd:/bbs/quenda/'; printf '\x01'; } > "$ROOT/defaults"
 OLD=$ROOT/old
 NEW=$ROOT/new
 [[ $(stat -c %s "$OLD") == 165 && $(stat -c %s "$NEW") == 165 ]] || { echo "bad test records" >&2; exit 1; }
@@ -134,7 +136,51 @@ expect_logged() {
 }
 
 # A new file is unnamed (strace shows its inode) or has a temporary name.
-TEMP='(\.quenda\.cfg\.[0-9]+-[0-9]+|#[0-9]+)'
+TEMP='(\.quenda\.cfg\.([^/]*-)?[0-9]+-[0-9]+|#[0-9]+)'
+
+# nth_call NAME REGEX: which call of NAME, counted over the whole run in $LOG,
+# is the first one of the save whose line matches REGEX; with NAME "" every
+# call of the save, as NAME:N.
+nth_call() {
+    awk -v want="$1" -v re="$2" '/rt_sigprocmask\(SIG_BLOCK/ { on = 1 }
+        { name = $2; sub(/\(.*/, "", name); n[name]++ }
+        on && want == "" && name !~ /^(exit_group|mmap|munmap|madvise)$/ { print name ":" n[name] }
+        on && name == want && $0 ~ re { print n[name]; exit }' "$LOG"
+}
+
+# The kinds of file of the crash sweep, and what each may hold after a kill:
+# the old record or the new one (a dangling link's target: none or the new),
+# the link unchanged, and nothing else but a named temporary file that holds
+# all of the new record (killed between naming it and the rename).
+sweep_setup() {
+    case $1 in
+        plain) cp "$OLD" "$DIR/quenda.cfg" ;;
+        link) cp "$OLD" "$DIR/target.cfg" && ln -s target.cfg "$DIR/quenda.cfg" ;;
+        dangling) ln -s target.cfg "$DIR/quenda.cfg" ;;
+        hard-links) cp "$OLD" "$DIR/quenda.cfg" && ln "$DIR/quenda.cfg" "$DIR/other.cfg" ;;
+    esac
+}
+
+expect_old_or_new() {
+    local file=$DIR/quenda.cfg names=(quenda.cfg) name new=$NEW
+    case $1 in
+        link | dangling)
+            file=$DIR/target.cfg
+            [[ $(readlink "$DIR/quenda.cfg") == target.cfg ]] || fail "the link changed"
+            [[ $1 == dangling ]] && new=$ROOT/defaults
+            [[ $1 == dangling && ! -e $file ]] || names+=(target.cfg) ;;
+        hard-links)
+            names+=(other.cfg)
+            [[ $(stat -c %i "$DIR/other.cfg") == $(stat -c %i "$file") ]] || fail "the hard link was broken" ;;
+    esac
+    if [[ $1 != dangling || -e $file ]] && ! cmp -s "$file" "$OLD" && ! cmp -s "$file" "$new"; then
+        fail "status $RC, neither old nor new: $(xxd -p "$file" | tr -d '\n')"
+    fi
+    for name in $(ls -A "$DIR"); do
+        [[ $name =~ ^$TEMP$ ]] && cmp -s "$DIR/$name" "$new" && names+=("$name")
+    done
+    expect_entries "${names[@]}"
+}
 
 group_syscalls() {
     command -v strace > /dev/null || skip "strace is not installed"
@@ -203,6 +249,44 @@ group_syscalls() {
         if grep -Eq 'unlink(at)?\(' "$LOG"; then fail "removed a file: $(grep -E 'unlink(at)?\(' "$LOG")"; fi
         SAVE_ONCE=$save_once AS_USER=()
     fi
+
+    # The crash sweep: the save killed at each of its system calls in turn.
+    local kind calls call
+    for kind in plain link dangling hard-links; do
+        begin "sweep-$kind-trace" none
+        sweep_setup "$kind"
+        under_strace
+        calls=$(nth_call "" "")
+        [[ -n $calls ]] || fail "no save in the trace: $(cat "$LOG")"
+        for call in $calls; do
+            begin "sweep-$kind-${call/:/-}" none
+            sweep_setup "$kind"
+            under_strace "${call%:*}:signal=SIGKILL:when=${call#*:}"
+            expect_old_or_new "$kind"
+        done
+    done
+
+    # A link that cannot be looked at is a disk error, never taken for a file.
+    local nth
+    for CASE in link-lstat-fails-trace link-lstat-fails; do
+        begin $CASE none
+        sweep_setup link
+        [[ $CASE == *-trace ]] && under_strace && nth=$(nth_call newfstatat 'quenda\.cfg.*S_IFLNK')
+    done
+    under_strace "newfstatat:error=EIO:when=${nth:-1}"
+    expect_refused
+    expect_old_or_new link
+
+    # No O_TMPFILE (NFS, SMB, vfat): a save killed before its rename leaves a
+    # named file, which the next save on this host removes.
+    begin no-unnamed-files
+    under_strace
+    nth=$(nth_call openat O_TMPFILE)
+    under_strace "openat:error=EOPNOTSUPP:when=${nth:-1}" rename,renameat:signal=SIGKILL
+    [[ $(ls -A "$DIR" | grep -Ec "^$TEMP$") == 1 ]] || fail "no leftover to clear: $(ls -A "$DIR")"
+    under_strace "openat:error=EOPNOTSUPP:when=${nth:-1}"
+    expect_saved
+    expect_entries quenda.cfg
 
     # Killed while the new file is being flushed: nothing but the old file.
     begin killed-during-fsync
@@ -319,11 +403,11 @@ group_disk() {
     [[ $(cat "$ROOT/listing") == quenda.cfg ]] || fail "left: $(cat "$ROOT/listing")"
 }
 
-# run_limited [TRAP]: run with a file size limit of zero. Its output goes
+# run_limited BYTES [TRAP]: run with a file size limit. Its output goes
 # through pipes, to which the limit does not apply.
 run_limited() {
     (
-        cd "$DIR" && bash -c "ulimit -f 0; ${1:-} exec \"\$0\"" "$SAVE_ONCE" \
+        cd "$DIR" && bash -c "${2:-} exec prlimit --fsize=$1 \"\$0\"" "$SAVE_ONCE" \
             2> >(cat > "$ROOT/stderr") | cat > "$OUT"
         echo "${PIPESTATUS[0]}" > "$ROOT/rc"
     ) 2> /dev/null
@@ -338,14 +422,22 @@ group_limits() {
         trap_cmd=""
         [[ $how == ignored ]] && trap_cmd='trap "" XFSZ;'
         begin "file-size-limit-$how"
-        run_limited "$trap_cmd"
+        run_limited 0 "$trap_cmd"
         expect_refused
         expect_entries quenda.cfg
 
         begin "file-size-limit-$how-no-old-file" none
-        run_limited "$trap_cmd"
+        run_limited 0 "$trap_cmd"
         expect_refused none
         expect_entries
+
+        # Room for part of the record, in a file that must be written in
+        # place: refused before the first byte, or the record would be torn.
+        begin "file-size-limit-$how-hard-links"
+        ln "$DIR/quenda.cfg" "$DIR/other.cfg"
+        run_limited 100 "$trap_cmd"
+        expect_refused
+        expect_entries quenda.cfg other.cfg
     done
 
     # Standard output a pipe nobody reads: the disk error still ends with 0.
@@ -386,6 +478,20 @@ group_access() {
         echo "note: chattr +i is not available here; the immutable cases did not run"
     fi
 
+    # An append-only directory would keep a temporary name for good: the file
+    # is overwritten where it stands.
+    begin append-only-directory
+    remember_inode
+    if chattr +a "$DIR" 2> /dev/null; then
+        run
+        chattr -a "$DIR"
+        expect_saved
+        expect_inode kept
+        expect_entries quenda.cfg
+    else
+        echo "note: chattr +a is not available here; the append-only case did not run"
+    fi
+
     # A directory the user may not write, holding a file the user may write.
     local as_user=()
     if [[ $(id -u) == 0 ]]; then
@@ -406,6 +512,31 @@ group_access() {
     expect_entries quenda.cfg
 
     [[ $(id -u) == 0 ]] || return 0
+    # Links that another user planted in a directory they may write are
+    # followed only to that user's own file: root's file stays as it was and
+    # nothing is made in root's directory.
+    mkdir -m 700 "$ROOT/roots"
+    cp "$OLD" "$ROOT/roots/secret"
+    mkdir -m 700 "$ROOT/theirs"
+    cp "$OLD" "$ROOT/theirs/own.cfg"
+    chown -R 65534:65534 "$ROOT/theirs"
+    local target
+    for target in roots/secret roots/made.cfg theirs/own.cfg; do
+        begin "foreign-link-${target/\//-}" none
+        chmod 1777 "$DIR"
+        ln -s "$ROOT/$target" "$DIR/quenda.cfg"
+        chown -h 65534:65534 "$DIR/quenda.cfg"
+        run
+        case $target in
+            roots/secret) expect_refused ;;
+            roots/made.cfg) expect_refused none ;;
+            theirs/own.cfg) expect_saved ;;
+        esac
+        [[ -L $DIR/quenda.cfg ]] || fail "the link was replaced"
+        expect_entries quenda.cfg
+    done
+    [[ $(ls -A "$ROOT/roots") == secret ]] || fail "made in root's directory: $(ls -A "$ROOT/roots")"
+
     local member=(setpriv --reuid=65534 --regid=65534 --groups=4242)
     # Another member of the file's group saves it, from a sticky directory: a
     # new file could not be given to the owner, so the file is overwritten and
