@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -187,6 +189,16 @@ TEST_F(Load, DeviceGivesTheDefaults) {
     expect_defaults();
 }
 
+// Another user's link may not make root read what that user could not.
+TEST_F(Load, LinkOfAnotherUserToAFileNotTheirsGivesTheDefaults) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to plant another user's link";
+    write_file("../secret.cfg", OLD);
+    ASSERT_EQ(symlink("../secret.cfg", "quenda.cfg"), 0);
+    ASSERT_EQ(lchown("quenda.cfg", NOBODY, NOBODY), 0);
+    load_config();
+    expect_defaults();
+}
+
 TEST_F(Load, ShortFileFillsWhatItHasAndLeavesTheRestZero) {
     write_file("quenda.cfg", {0x89, 0x63, 0xFE, 0xFF});
     load_config();
@@ -296,17 +308,36 @@ TEST_F(Save, NewFileGetsTheUmaskModeAndNothingElseIsLeft) {
     EXPECT_EQ(xfsz.sa_handler, SIG_DFL);
 }
 
-TEST_F(Save, ExistingFileKeepsItsModeAndOwner) {
+int file_flags(const char* name) {
+    int flags = -1;
+    const int fd = open(name, O_RDONLY);
+    if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) flags = -1;
+    if (fd >= 0) close(fd);
+    return flags;
+}
+
+// Set-id bits and the owner's file flags (chattr +d +A) come over to the new file.
+TEST_F(Save, ExistingFileKeepsItsModeOwnerAndFlags) {
     write_file("quenda.cfg", OLD);
-    ASSERT_EQ(chmod("quenda.cfg", 0600), 0);
     const bool root = geteuid() == 0;
     if (root) {
         ASSERT_EQ(chown("quenda.cfg", NOBODY, NOBODY), 0);
     }
+    ASSERT_EQ(chmod("quenda.cfg", 06710), 0);
+    int flags = file_flags("quenda.cfg") | FS_NODUMP_FL | FS_NOATIME_FL;
+    const int fd = open("quenda.cfg", O_RDONLY);
+    const bool has_flags = fd >= 0 && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0) close(fd);
+    const ino_t inode = stat_of("quenda.cfg").st_ino;
     load_config();
     save_config();
     const struct stat info = stat_of("quenda.cfg");
-    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_NE(info.st_ino, inode);
+    EXPECT_EQ(info.st_mode & 07777, 06710u);
+    if (has_flags) {
+        EXPECT_EQ(file_flags("quenda.cfg") & (FS_NODUMP_FL | FS_NOATIME_FL),
+                  FS_NODUMP_FL | FS_NOATIME_FL);
+    }
     if (root) {
         EXPECT_EQ(info.st_uid, NOBODY);
         EXPECT_EQ(info.st_gid, NOBODY);
@@ -314,12 +345,15 @@ TEST_F(Save, ExistingFileKeepsItsModeAndOwner) {
     EXPECT_EQ(read_file("quenda.cfg"), NEW);
 }
 
+// The target is replaced whole, beside itself, as a plain file is.
 TEST_F(Save, SymbolicLinkStaysALinkAndItsTargetGetsTheRecord) {
     write_file("real.cfg", OLD);
     ASSERT_EQ(chmod("real.cfg", 0640), 0);
     ASSERT_EQ(symlink("real.cfg", "quenda.cfg"), 0);
+    const ino_t inode = stat_of("real.cfg").st_ino;
     load_config();
     save_config();
+    EXPECT_NE(stat_of("real.cfg").st_ino, inode);
     EXPECT_TRUE(S_ISLNK(stat_of("quenda.cfg", false).st_mode));
     EXPECT_EQ(fs::read_symlink("quenda.cfg").string(), "real.cfg");
     EXPECT_EQ(read_file("real.cfg"), NEW);
