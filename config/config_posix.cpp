@@ -108,6 +108,22 @@ bool follow_link(int link, char (&path)[PATH_MAX], Fd& dir) {
     return dir.fd >= 0;
 }
 
+// Takes the first name off the path; last when nothing follows it.
+bool take_name(char (&path)[PATH_MAX], char (&name)[NAME_MAX + 1], bool& last) {
+    const char* start = path + std::strspn(path, "/");
+    const size_t len = std::strcspn(start, "/");
+    if (len == 0 || len > NAME_MAX) {  // a path that ends in "/" names a directory
+        errno = len == 0 ? EISDIR : ENAMETOOLONG;
+        return false;
+    }
+    std::memcpy(name, start, len);
+    name[len] = '\0';
+    const char* rest = start + len + std::strspn(start + len, "/");
+    last = *rest == '\0';
+    std::memmove(path, rest, std::strlen(rest) + 1);
+    return true;
+}
+
 // Follows "quenda.cfg" through its links one name at a time, each looked up in
 // the directory that holds it. False with errno where a name cannot be looked
 // at or read, or a link leads where its owner may not go.
@@ -117,18 +133,8 @@ bool find_place(Place& place) {
     place.dir.reset(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (place.dir.fd < 0) return false;
     for (int links = 0;;) {
-        char* start = path + std::strspn(path, "/");
-        const size_t len = std::strcspn(start, "/");
-        if (len == 0 || len > NAME_MAX) {
-            errno = len == 0 ? EISDIR : ENAMETOOLONG;
-            return false;
-        }
-        std::memcpy(place.name, start, len);
-        place.name[len] = '\0';
-        const char* rest = start + len + std::strspn(start + len, "/");
-        const bool last = *rest == '\0';
-        std::memmove(path, rest, std::strlen(rest) + 1);
-
+        bool last = false;
+        if (!take_name(path, place.name, last)) return false;
         Fd at(openat(place.dir.fd, place.name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat info {};
         if (at.fd < 0) {
@@ -331,15 +337,15 @@ bool give_name(const Place& place, bool has_old, NewFile& file) {
 // Writes a new file beside the old one and gives it the old one's name, so a
 // reader sees either the old record or the new one, never a mix. On failure
 // nothing of ours is left and the failed step is returned.
-bool replace_through_new_file(const Place& place, int dir, int gate, const struct stat& old,
-                              const unsigned char (&bytes)[CONFIG_SIZE], Failure& failure) {
+bool replace_through_new_file(const Place& place, int dir, bool keeps_names, int gate,
+                              const struct stat& old, const unsigned char (&bytes)[CONFIG_SIZE],
+                              Failure& failure) {
     NewFile file;
     const auto fail = [&](SaveStep step) {
         failure = {step, errno};
         drop_temp(place, file);
         return false;
     };
-    const bool keeps_names = append_only(dir);
     if (!keeps_names) remove_leftovers(place, dir);
     if (!create_new_file(place, gate >= 0, !keeps_names, file)) return fail(SaveStep::create);
     if (gate >= 0 && !copy_metadata(gate, old, file.fd.fd)) return fail(SaveStep::copy_metadata);
@@ -393,12 +399,14 @@ bool save_record() {
     prepare_config_for_save(bytes);
     const Fd dir(reopen_dir(place));
     const bool has_old = gate.fd >= 0;
+    const bool keeps_names = append_only(dir.fd);
     if (has_old && !still_at_name(place, old)) return false;
     // Another name for the same file, or a directory that would keep our
     // temporary name: a new file cannot take this one's place.
-    if (has_old && (old.st_nlink > 1 || append_only(dir.fd))) return write_in_place(gate.fd, bytes);
+    if (has_old && (old.st_nlink > 1 || keeps_names)) return write_in_place(gate.fd, bytes);
     Failure failure{};
-    if (replace_through_new_file(place, dir.fd, gate.fd, old, bytes, failure)) return true;
+    if (replace_through_new_file(place, dir.fd, keeps_names, gate.fd, old, bytes, failure))
+        return true;
     return has_old && write_in_place_after(failure.step, failure.error) &&
            write_in_place(gate.fd, bytes);
 }
