@@ -481,12 +481,10 @@ group_access() {
     # An append-only directory would keep a temporary name for good: the file
     # is overwritten where it stands.
     begin append-only-directory
-    remember_inode
     if chattr +a "$DIR" 2> /dev/null; then
         run
         chattr -a "$DIR"
         expect_saved
-        expect_inode kept
         expect_entries quenda.cfg
     else
         echo "note: chattr +a is not available here; the append-only case did not run"
@@ -515,23 +513,17 @@ group_access() {
     # Links that another user planted in a directory they may write are
     # followed only to that user's own file: root's file stays as it was and
     # nothing is made in root's directory.
-    mkdir -m 700 "$ROOT/roots"
-    cp "$OLD" "$ROOT/roots/secret"
-    mkdir -m 700 "$ROOT/theirs"
-    cp "$OLD" "$ROOT/theirs/own.cfg"
+    mkdir -m 700 "$ROOT/roots" "$ROOT/theirs"
+    cp "$OLD" "$ROOT/roots/secret" && cp "$OLD" "$ROOT/theirs/own.cfg"
     chown -R 65534:65534 "$ROOT/theirs"
-    local target
-    for target in roots/secret roots/made.cfg theirs/own.cfg; do
-        begin "foreign-link-${target/\//-}" none
+    local row
+    for row in roots/secret:old roots/made.cfg:none theirs/own.cfg:saved; do
+        begin "foreign-link-${row//[\/:]/-}" none
         chmod 1777 "$DIR"
-        ln -s "$ROOT/$target" "$DIR/quenda.cfg"
+        ln -s "$ROOT/${row%:*}" "$DIR/quenda.cfg"
         chown -h 65534:65534 "$DIR/quenda.cfg"
         run
-        case $target in
-            roots/secret) expect_refused ;;
-            roots/made.cfg) expect_refused none ;;
-            theirs/own.cfg) expect_saved ;;
-        esac
+        if [[ ${row#*:} == saved ]]; then expect_saved; else expect_refused "${row#*:}"; fi
         [[ -L $DIR/quenda.cfg ]] || fail "the link was replaced"
         expect_entries quenda.cfg
     done
@@ -578,14 +570,19 @@ group_access() {
         expect_entries quenda.cfg
     fi
 
+    # ...and so do the set-id bits and the owner's file flags.
     begin user-attribute
-    if ! setfattr -n user.bbs -v node1 "$DIR/quenda.cfg" 2> /dev/null; then
-        echo "note: setfattr is missing or user attributes are off here; that case did not run"
+    chmod 4755 "$DIR/quenda.cfg"
+    if ! setfattr -n user.bbs -v node1 "$DIR/quenda.cfg" 2> /dev/null ||
+        ! chattr +dA "$DIR/quenda.cfg" 2> /dev/null; then
+        echo "note: user attributes or file flags are off here; that case did not run"
     else
         run
         expect_saved
         [[ $(getfattr --only-values -n user.bbs "$DIR/quenda.cfg" 2> /dev/null) == node1 ]] ||
             fail "the attribute user.bbs was lost"
+        [[ $(lsattr "$DIR/quenda.cfg") == *d*A*\ * ]] || fail "file flags lost: $(lsattr "$DIR/quenda.cfg")"
+        expect_owner 0:0:4755
         expect_entries quenda.cfg
     fi
 }
