@@ -176,8 +176,8 @@ expect_old_or_new() {
     if [[ $1 != dangling || -e $file ]] && ! cmp -s "$file" "$OLD" && ! cmp -s "$file" "$new"; then
         fail "status $RC, neither old nor new: $(xxd -p "$file" | tr -d '\n')"
     fi
-    for name in $(ls -A "$DIR"); do
-        [[ $name =~ ^$TEMP$ ]] && cmp -s "$DIR/$name" "$new" && names+=("$name")
+    for name in "$DIR"/.quenda.cfg.*; do
+        [[ ${name##*/} =~ ^$TEMP$ ]] && cmp -s "$name" "$new" && names+=("${name##*/}")
     done
     expect_entries "${names[@]}"
 }
@@ -283,7 +283,8 @@ group_syscalls() {
     under_strace
     nth=$(nth_call openat O_TMPFILE)
     under_strace "openat:error=EOPNOTSUPP:when=${nth:-1}" rename,renameat:signal=SIGKILL
-    [[ $(ls -A "$DIR" | grep -Ec "^$TEMP$") == 1 ]] || fail "no leftover to clear: $(ls -A "$DIR")"
+    local left=("$DIR"/.quenda.cfg.*)
+    [[ ${#left[@]} == 1 && -f ${left[0]} ]] || fail "no leftover to clear: $(ls -A "$DIR")"
     under_strace "openat:error=EOPNOTSUPP:when=${nth:-1}"
     expect_saved
     expect_entries quenda.cfg
