@@ -208,8 +208,8 @@ constexpr int OWNER_FLAGS =
 bool copy_flags(int from, int to) {
     int old_flags = 0;
     int new_flags = 0;
-    if (ioctl(from, FS_IOC_GETFLAGS, &old_flags) != 0)
-        return errno == ENOTTY || errno == EOPNOTSUPP;
+    if (ioctl(from, FS_IOC_GETFLAGS, &old_flags) != 0)  // a file system without flags
+        return errno == ENOTTY || errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL;
     if (ioctl(to, FS_IOC_GETFLAGS, &new_flags) != 0) return false;
     if ((old_flags & OWNER_FLAGS) == (new_flags & OWNER_FLAGS)) return true;
     new_flags = (new_flags & ~OWNER_FLAGS) | (old_flags & OWNER_FLAGS);
