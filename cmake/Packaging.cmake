@@ -101,11 +101,9 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Depends from the libraries the binary links (libncursesw6, libtinfo6, libc6...);
-# dpkg-shlibdeps comes with dpkg-dev.
+# Depends from the libraries the binary links (libncursesw6, libtinfo6, libacl1,
+# libattr1, libc6...); dpkg-shlibdeps comes with dpkg-dev.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Loaded by the program when a save needs them, so dpkg-shlibdeps cannot see them.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libacl1 (>= 2.2.23), libattr1 (>= 1:2.4.44)")
 # quenda-setup_<version>-<revision>_<arch>.deb
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -1,8 +1,11 @@
 // Loading and saving "quenda.cfg" on POSIX systems.
 #include <acl/libacl.h>
 #include <attr/libattr.h>
-#include <dlfcn.h>
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +13,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -30,228 +34,405 @@ bool write_all(int fd, const unsigned char* bytes, size_t size, bool positioned)
     return true;
 }
 
-// A step of the save through a new file that can fail.
-enum class Step { create, copy_metadata, write, sync, rename };
+// A descriptor closed when it goes out of scope, so that every way out of a
+// step closes what the step opened.
+struct Fd {
+    int fd = -1;
+    Fd() = default;
+    explicit Fd(int from) : fd(from) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(-1); }
+    void reset(int to) {
+        if (fd >= 0) close(fd);
+        fd = to;
+    }
+    int release() {
+        const int kept = fd;
+        fd = -1;
+        return kept;
+    }
+};
 
-// The one rule for a failed step: true where a new file cannot take the old
-// one's place and the old file is overwritten in place instead; false where
-// the save stops with the disk error and the old file stays as it was.
-bool write_in_place_after(Step step, int error) {
+bool same_file(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Where the file is: the directory that holds it, held open so that nothing
+// renamed or swapped on the way can redirect a later step, and its name there.
+// file is what stands at the name, not followed; -1 where nothing does.
+struct Place {
+    Fd dir;
+    char name[NAME_MAX + 1] = "";
+    Fd file;
+    struct stat info {};
+    // A link on the way owned by neither the user nor root: it may lead only
+    // to a file of its owner, or to a directory of its owner for a new file.
+    bool foreign = false;
+    uid_t link_owner = 0;
+};
+
+// As the kernel's own limit on links followed in one lookup.
+constexpr int MAX_LINKS = 40;
+
+bool trust_link(Place& place, uid_t owner) {
+    if (owner == geteuid() || owner == 0) return true;
+    if (place.foreign && place.link_owner != owner) return false;
+    place.foreign = true;
+    place.link_owner = owner;
+    return true;
+}
+
+bool owned_as_links_allow(const Place& place, const struct stat& info) {
+    if (!place.foreign || info.st_uid == place.link_owner) return true;
+    errno = EACCES;
+    return false;
+}
+
+// Puts the text of the link in front of what is left of the path; a link that
+// starts with "/" starts again at the root.
+bool follow_link(int link, char (&path)[PATH_MAX], Fd& dir) {
+    char text[PATH_MAX];
+    const ssize_t len = readlinkat(link, "", text, sizeof text);
+    if (len <= 0) return false;
+    const size_t size = static_cast<size_t>(len);
+    const size_t rest = std::strlen(path);
+    if (size + 1 + rest >= sizeof path) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    std::memmove(path + size + 1, path, rest + 1);
+    std::memcpy(path, text, size);
+    path[size] = rest > 0 ? '/' : '\0';
+    if (text[0] == '/') dir.reset(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return dir.fd >= 0;
+}
+
+// Takes the first name off the path; last when nothing follows it.
+bool take_name(char (&path)[PATH_MAX], char (&name)[NAME_MAX + 1], bool& last) {
+    const char* start = path + std::strspn(path, "/");
+    const size_t len = std::strcspn(start, "/");
+    if (len == 0 || len > NAME_MAX) {  // a path that ends in "/" names a directory
+        errno = len == 0 ? EISDIR : ENAMETOOLONG;
+        return false;
+    }
+    std::memcpy(name, start, len);
+    name[len] = '\0';
+    const char* rest = start + len + std::strspn(start + len, "/");
+    last = *rest == '\0';
+    std::memmove(path, rest, std::strlen(rest) + 1);
+    return true;
+}
+
+// Follows "quenda.cfg" through its links one name at a time, each looked up in
+// the directory that holds it. False with errno where a name cannot be looked
+// at or read, or a link leads where its owner may not go.
+bool find_place(Place& place) {
+    char path[PATH_MAX];
+    std::snprintf(path, sizeof path, "%s", CONFIG_FILE_NAME);
+    place.dir.reset(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (place.dir.fd < 0) return false;
+    for (int links = 0;;) {
+        bool last = false;
+        if (!take_name(path, place.name, last)) return false;
+        Fd at(openat(place.dir.fd, place.name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat info {};
+        if (at.fd < 0) {
+            // Nothing there yet: the file is to be made in this directory.
+            return last && errno == ENOENT && fstat(place.dir.fd, &info) == 0 &&
+                   owned_as_links_allow(place, info);
+        }
+        if (fstat(at.fd, &info) != 0) return false;
+        if (S_ISLNK(info.st_mode)) {
+            if (++links > MAX_LINKS || !trust_link(place, info.st_uid)) {
+                errno = ELOOP;
+                return false;
+            }
+            if (!follow_link(at.fd, path, place.dir)) return false;
+        } else if (last) {
+            place.info = info;
+            place.file.reset(at.release());
+            return owned_as_links_allow(place, info);
+        } else if (S_ISDIR(info.st_mode)) {
+            place.dir.reset(at.release());
+        } else {
+            errno = ENOTDIR;
+            return false;
+        }
+    }
+}
+
+// The rule for a failed step: true where a new file cannot take the old one's
+// place and the old file is overwritten in place instead; false where the save
+// stops with the disk error and the old file stays as it was.
+bool write_in_place_after(SaveStep step, int error) {
     if (error == EIO) return false;  // the disk is failing: touch nothing more
     switch (step) {
         // A directory that takes no new file, no inode or blocks for a second copy.
-        case Step::create:
+        case SaveStep::create:
             return error == EACCES || error == EPERM || error == EROFS || error == ENOSPC ||
                    error == EDQUOT;
-        // An owner, group, access list or attribute the new file cannot be given.
-        case Step::copy_metadata: return true;
-        case Step::write: return error == ENOSPC || error == EDQUOT;
+        // An owner, group, access list, attribute or flag the new file cannot be given.
+        case SaveStep::copy_metadata: return true;
+        case SaveStep::write: return error == ENOSPC || error == EDQUOT;
         // A failed flush may have lost pages of any file: trust nothing.
-        case Step::sync: return false;
+        case SaveStep::flush: return false;
         // A mount point, another device, a sticky directory.
-        case Step::rename: return error == EBUSY || error == EXDEV || error == EPERM;
+        case SaveStep::replace: return error == EBUSY || error == EXDEV || error == EPERM;
     }
     return false;
 }
 
 struct Failure {
-    Step step;
+    SaveStep step;
     int error;
 };
 
-// A new file in the current directory. Unnamed where the file system allows,
-// so that nothing is left behind if we die before it takes the old one's
-// place; it is named through /proc once it holds the record.
-int create_new_file(bool& unnamed) {
-    unnamed = access("/proc/self/fd", X_OK) == 0;
-    if (unnamed) {
-        const int fd = open(".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-        if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
-        unnamed = false;
-    }
-    return -1;
+// The directory once more, for its flags, its listing and its flush, opened
+// through the held descriptor; -1 where the operator may not read it.
+int reopen_dir(const Place& place) {
+    return openat(place.dir.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-// Gives the new file a temporary name beside "quenda.cfg": links the unnamed
-// fd, or with fd -1 creates a named file. temp is set only once the name is
-// ours. The fd on success, -1 with errno on failure.
-int name_new_file(int fd, char (&temp)[64]) {
-    char link_path[32];
-    std::snprintf(link_path, sizeof link_path, "/proc/self/fd/%d", fd);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[sizeof temp];
-        std::snprintf(name, sizeof name, ".%s.%ld-%d", CONFIG_FILE_NAME,
-                      static_cast<long>(getpid()), attempt);
-        const int named =
-            fd >= 0
-                ? (linkat(AT_FDCWD, link_path, AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0 ? fd : -1)
-                : open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (named >= 0) {
-            std::memcpy(temp, name, sizeof temp);
-            return named;
-        }
-        if (errno != EEXIST) return -1;
-    }
-    return -1;
+// A directory whose names can be added but never removed or renamed.
+bool append_only(int dir) {
+    int flags = 0;
+    return dir >= 0 && ioctl(dir, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
 }
 
-// libacl and libattr are loaded by the first save that replaces a file, not
-// at start, where they held up every run's first frame by 0.3 ms. A save over
-// an existing file pays for them after Enter instead (0.7 ms), where no frame
-// waits on them, and a run that leaves without saving never does.
-decltype(&perm_copy_fd) copy_permissions = nullptr;
-decltype(&attr_copy_fd) copy_attributes = nullptr;
+// The flags a file's owner may set (chattr +S +d +A +c +m +C); append-only and
+// immutable need root and would stop the save itself.
+constexpr int OWNER_FLAGS =
+    FS_SYNC_FL | FS_NODUMP_FL | FS_NOATIME_FL | FS_COMPR_FL | FS_NOCOMP_FL | FS_NOCOW_FL;
 
-bool load_metadata_copiers() {
-    static bool tried = false;
-    if (!tried) {
-        tried = true;
-        void* acl = dlopen("libacl.so.1", RTLD_NOW | RTLD_LOCAL);
-        void* attr = dlopen("libattr.so.1", RTLD_NOW | RTLD_LOCAL);
-        if (acl != nullptr && attr != nullptr) {
-            copy_permissions =
-                reinterpret_cast<decltype(&perm_copy_fd)>(dlsym(acl, "perm_copy_fd"));
-            copy_attributes =
-                reinterpret_cast<decltype(&attr_copy_fd)>(dlsym(attr, "attr_copy_fd"));
-        }
-    }
-    return copy_permissions != nullptr && copy_attributes != nullptr;
+bool copy_flags(int from, int to) {
+    int old_flags = 0;
+    int new_flags = 0;
+    if (ioctl(from, FS_IOC_GETFLAGS, &old_flags) != 0)  // a file system without flags
+        return errno == ENOTTY || errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL;
+    if (ioctl(to, FS_IOC_GETFLAGS, &new_flags) != 0) return false;
+    if ((old_flags & OWNER_FLAGS) == (new_flags & OWNER_FLAGS)) return true;
+    new_flags = (new_flags & ~OWNER_FLAGS) | (old_flags & OWNER_FLAGS);
+    return ioctl(to, FS_IOC_SETFLAGS, &new_flags) == 0;
 }
 
-// The old file's owner, group, mode, access list and extended attributes.
+// The old file's owner and group first, since a change of owner clears the
+// set-id bits; then its access list, extended attributes, all twelve mode
+// bits and its flags.
 bool copy_metadata(int gate, const struct stat& old, int fd) {
-    if (!load_metadata_copiers()) {
-        errno = ELIBACC;
-        return false;
-    }
     return fchown(fd, old.st_uid, old.st_gid) == 0 &&
-           copy_permissions(CONFIG_FILE_NAME, gate, CONFIG_FILE_NAME, fd, nullptr) == 0 &&
-           copy_attributes(CONFIG_FILE_NAME, gate, CONFIG_FILE_NAME, fd, nullptr, nullptr) == 0;
+           perm_copy_fd(CONFIG_FILE_NAME, gate, CONFIG_FILE_NAME, fd, nullptr) == 0 &&
+           attr_copy_fd(CONFIG_FILE_NAME, gate, CONFIG_FILE_NAME, fd, nullptr, nullptr) == 0 &&
+           fchmod(fd, old.st_mode & 07777) == 0 && copy_flags(gate, fd);
 }
 
-// Writes a new file beside the old one and renames it over, so a reader sees
-// either the old record or the new one, never a mix. On failure nothing is
-// left behind and the failed step is returned.
-bool replace_through_new_file(const unsigned char (&bytes)[CONFIG_SIZE], int gate,
-                              const struct stat& old, Failure& failure) {
-    bool unnamed = false;
-    char temp[64] = "";
-    int fd = create_new_file(unnamed);
-    if (!unnamed) fd = name_new_file(-1, temp);
-    const auto fail = [&](Step step) {
-        failure = {step, errno};
-        if (fd >= 0) close(fd);
-        if (temp[0] != '\0') unlink(temp);
-        return false;
-    };
-    if (fd < 0) return fail(Step::create);
-    if (gate >= 0 && !copy_metadata(gate, old, fd)) return fail(Step::copy_metadata);
-    if (!write_all(fd, bytes, CONFIG_SIZE, false)) return fail(Step::write);
-    if (fsync(fd) != 0) return fail(Step::sync);
-    if (unnamed && name_new_file(fd, temp) < 0) return fail(Step::create);
-    const int closed = close(fd);
-    fd = -1;
-    if (closed != 0) return fail(Step::sync);
-    if (rename(temp, CONFIG_FILE_NAME) != 0) return fail(Step::rename);
-    const int dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);  // the rename is done; a directory that cannot sync changes nothing
-        close(dir);
+struct NewFile {
+    Fd fd;
+    char temp[NAME_MAX + 1] = "";  // its temporary name, once it has one
+};
+
+// Temporary names are .quenda.cfg.<host>-<pid>-<n>: a later save on this host
+// can tell the leftovers of a process that is gone.
+constexpr size_t PREFIX_SIZE = 96;  // room for a host name of 64
+
+void temp_prefix(char (&prefix)[PREFIX_SIZE]) {
+    char host[65] = "";
+    if (gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+    std::snprintf(prefix, sizeof prefix, ".%s.%s-", CONFIG_FILE_NAME, host);
+}
+
+// Removes what saves on this host left when they were killed after naming
+// their new file. A name in this directory only: whoever could plant one here
+// could remove it as well.
+void remove_leftovers(const Place& place, int dir) {
+    DIR* list = dir >= 0 ? fdopendir(dup(dir)) : nullptr;
+    if (list == nullptr) return;
+    char prefix[PREFIX_SIZE];
+    temp_prefix(prefix);
+    const size_t prefix_len = std::strlen(prefix);
+    while (const dirent* entry = readdir(list)) {
+        if (std::strncmp(entry->d_name, prefix, prefix_len) != 0) continue;
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name + prefix_len, &end, 10);
+        if (pid <= 0 || *end != '-' || kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        struct stat info {};
+        if (fstatat(place.dir.fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode))
+            unlinkat(place.dir.fd, entry->d_name, 0);
     }
+    closedir(list);
+}
+
+// Links the open file in at name (through /proc, which even an unnamed file has).
+bool link_open_file(int fd, int dir, const char* name) {
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    return linkat(AT_FDCWD, path, dir, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Gives the new file a temporary name beside the target: links the unnamed
+// file, or, where there is none yet, creates a named one with mode.
+bool name_new_file(const Place& place, NewFile& file, mode_t mode) {
+    char prefix[PREFIX_SIZE];
+    temp_prefix(prefix);
+    const bool unnamed = file.fd.fd >= 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[NAME_MAX + 1];
+        std::snprintf(name, sizeof name, "%s%ld-%d", prefix, static_cast<long>(getpid()), attempt);
+        if (!unnamed)
+            file.fd.reset(openat(place.dir.fd, name,
+                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        if (unnamed ? link_open_file(file.fd.fd, place.dir.fd, name) : file.fd.fd >= 0) {
+            std::memcpy(file.temp, name, sizeof name);
+            return true;
+        }
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
+// Our temporary name goes again, but only while it still names our file.
+void drop_temp(const Place& place, const NewFile& file) {
+    struct stat ours {};
+    struct stat there {};
+    if (file.temp[0] != '\0' && fstat(file.fd.fd, &ours) == 0 &&
+        fstatat(place.dir.fd, file.temp, &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+        same_file(ours, there))
+        unlinkat(place.dir.fd, file.temp, 0);
+}
+
+// A new file in the target's directory, 0600 until the old file's mode is
+// copied (with the usual mode where there is no old file). Unnamed where the
+// file system allows, so that nothing is left if we die before it is named.
+bool create_new_file(const Place& place, bool has_old, bool may_name, NewFile& file) {
+    const mode_t mode = has_old ? 0600 : 0666;
+    if (access("/proc/self/fd", X_OK) == 0) {
+        file.fd.reset(openat(place.dir.fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+        if (file.fd.fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+            return file.fd.fd >= 0;
+    }
+    if (!may_name) {
+        errno = EPERM;
+        return false;
+    }
+    return name_new_file(place, file, mode);
+}
+
+// The new file takes the target's name: over the old file, or where there was
+// none, only while the name is still free.
+bool give_name(const Place& place, bool has_old, NewFile& file) {
+    if (has_old) return renameat(place.dir.fd, file.temp, place.dir.fd, place.name) == 0;
+    if (file.temp[0] == '\0') return link_open_file(file.fd.fd, place.dir.fd, place.name);
+    if (renameat2(place.dir.fd, file.temp, place.dir.fd, place.name, RENAME_NOREPLACE) == 0)
+        return true;
+    // Without renameat2 a second link fails on a taken name just as well.
+    if ((errno != EINVAL && errno != ENOSYS) ||
+        !link_open_file(file.fd.fd, place.dir.fd, place.name))
+        return false;
+    drop_temp(place, file);
     return true;
 }
 
-// Overwrites the open file: keeps a link a link and works where no new file
-// can take the old one's place. The old bytes stay until new ones cover them.
+// Writes a new file beside the old one and gives it the old one's name, so a
+// reader sees either the old record or the new one, never a mix. On failure
+// nothing of ours is left and the failed step is returned.
+bool replace_through_new_file(const Place& place, int dir, bool keeps_names, int gate,
+                              const struct stat& old, const unsigned char (&bytes)[CONFIG_SIZE],
+                              Failure& failure) {
+    NewFile file;
+    const auto fail = [&](SaveStep step) {
+        failure = {step, errno};
+        drop_temp(place, file);
+        return false;
+    };
+    if (!keeps_names) remove_leftovers(place, dir);
+    if (!create_new_file(place, gate >= 0, !keeps_names, file)) return fail(SaveStep::create);
+    if (gate >= 0 && !copy_metadata(gate, old, file.fd.fd)) return fail(SaveStep::copy_metadata);
+    if (!write_all(file.fd.fd, bytes, CONFIG_SIZE, false)) return fail(SaveStep::write);
+    if (fsync(file.fd.fd) != 0) return fail(SaveStep::flush);
+    if (gate >= 0 && file.temp[0] == '\0' && !name_new_file(place, file, 0))
+        return fail(SaveStep::create);
+    if (!give_name(place, gate >= 0, file)) return fail(SaveStep::replace);
+    if (dir >= 0) fsync(dir);  // the name is given; a directory that cannot flush changes nothing
+    return true;
+}
+
+// Overwrites the open file where a new file cannot take its place. Nothing is
+// written unless all of it can be: the blocks are reserved first and the file
+// size limit must allow the record.
 bool write_in_place(int fd, const unsigned char (&bytes)[CONFIG_SIZE]) {
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0 ||
+        (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < CONFIG_SIZE))
+        return false;
+    if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, CONFIG_SIZE) != 0 && errno != EOPNOTSUPP &&
+        errno != ENOSYS)
+        return false;
     return write_all(fd, bytes, CONFIG_SIZE, true) && ftruncate(fd, CONFIG_SIZE) == 0 &&
            fsync(fd) == 0;
 }
 
-bool is_symbolic_link(const char* name) {
-    struct stat link {};
-    return lstat(name, &link) == 0 && S_ISLNK(link.st_mode);
+// The existing file opened for writing: whether the operator may change it at
+// all. Only a regular file, and the very one found at the name.
+bool open_gate(const Place& place, Fd& gate, struct stat& old) {
+    if (place.file.fd < 0) return true;
+    if (!S_ISREG(place.info.st_mode)) return false;
+    gate.reset(openat(place.dir.fd, place.name,
+                      O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    return gate.fd >= 0 && fstat(gate.fd, &old) == 0 && same_file(old, place.info);
 }
 
-// The file the save made through a dangling link, by the name the link
-// gives; removed again if the save fails.
-char created_target[PATH_MAX];
-
-[[noreturn]] void save_failed() {
-    if (created_target[0] != '\0') unlink(created_target);
-    config_disk_error();
+bool still_at_name(const Place& place, const struct stat& old) {
+    struct stat now {};
+    return fstatat(place.dir.fd, place.name, &now, AT_SYMLINK_NOFOLLOW) == 0 && same_file(now, old);
 }
 
-// A dangling link: its target is created rather than the link replaced, and
-// remembered only where we know we made it. A target that cannot be created
-// is a file we cannot write, not a missing one.
-int create_link_target() {
-    char target[PATH_MAX];
-    const ssize_t len = readlink(CONFIG_FILE_NAME, target, sizeof target - 1);
-    if (len > 0) {
-        target[len] = '\0';
-        // The link's own text, read relative to where the link stands.
-        const int fd =
-            open(target, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            std::memcpy(created_target, target, sizeof target);
-            return fd;
-        }
-        if (errno != EEXIST) config_disk_error();
-    }
-    // Made meanwhile, or a chain of links: write through it, remove nothing.
-    const int fd =
-        open(CONFIG_FILE_NAME, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd < 0) config_disk_error();
-    return fd;
-}
-
-// Opens the existing file for writing without changing it: the one check that
-// decides whether the operator may write it at all. -1 when there is none.
-int open_gate() {
-    const int fd = open(CONFIG_FILE_NAME, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT && is_symbolic_link(CONFIG_FILE_NAME))
-        return create_link_target();
-    if (fd < 0 && errno != ENOENT) config_disk_error();
-    return fd;
-}
-
-void save_record(int gate) {
+// The save rule in its order; false where the save ends with the disk error.
+bool save_record() {
+    // The file through its links, if any, and one the operator may write.
+    Place place;
+    Fd gate;
     struct stat old {};
-    if (gate >= 0 && (fstat(gate, &old) != 0 || !S_ISREG(old.st_mode))) save_failed();
+    if (!find_place(place) || !open_gate(place, gate, old)) return false;
     unsigned char bytes[CONFIG_SIZE];
     prepare_config_for_save(bytes);
-
-    // A new file would not be the one the other names or the link lead to.
-    const bool keep_inode = gate >= 0 && (old.st_nlink > 1 || is_symbolic_link(CONFIG_FILE_NAME));
+    const Fd dir(reopen_dir(place));
+    const bool has_old = gate.fd >= 0;
+    const bool keeps_names = append_only(dir.fd);
+    if (has_old && !still_at_name(place, old)) return false;
+    // Another name for the same file, or a directory that would keep our
+    // temporary name: a new file cannot take this one's place.
+    if (has_old && (old.st_nlink > 1 || keeps_names)) return write_in_place(gate.fd, bytes);
     Failure failure{};
-    if (!keep_inode && replace_through_new_file(bytes, gate, old, failure)) return;
-    if (gate < 0 || (!keep_inode && !write_in_place_after(failure.step, failure.error))) {
-        save_failed();
-    }
-    if (!write_in_place(gate, bytes)) save_failed();
+    if (replace_through_new_file(place, dir.fd, keeps_names, gate.fd, old, bytes, failure))
+        return true;
+    return has_old && write_in_place_after(failure.step, failure.error) &&
+           write_in_place(gate.fd, bytes);
 }
 
 }  // namespace
 
 void load_config() {
-    const int fd = open(CONFIG_FILE_NAME, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    Place place;
+    Fd fd;
     struct stat info {};
     // A FIFO, device or directory of that name is no settings file.
-    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        if (fd >= 0) close(fd);
+    if (find_place(place) && place.file.fd >= 0 && S_ISREG(place.info.st_mode))
+        fd.reset(openat(place.dir.fd, place.name,
+                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.fd < 0 || fstat(fd.fd, &info) != 0 || !same_file(info, place.info)) {
         use_default_config();
         return;
     }
     unsigned char bytes[CONFIG_SIZE];
     size_t got = 0;
     while (got < CONFIG_SIZE) {
-        const ssize_t n = read(fd, bytes + got, CONFIG_SIZE - got);
+        const ssize_t n = read(fd.fd, bytes + got, CONFIG_SIZE - got);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         got += static_cast<size_t>(n);
     }
-    close(fd);
     take_loaded_bytes(bytes, got);
 }
 
@@ -270,9 +451,7 @@ void save_config() {
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGXFSZ, &ignore, &previous_xfsz);
-    const int gate = open_gate();
-    save_record(gate);
-    if (gate >= 0) close(gate);
+    if (!save_record()) config_disk_error();
     sigaction(SIGXFSZ, &previous_xfsz, nullptr);
     // The file is saved and the program only says goodbye now: a signal that
     // would end it stays held, or its status would say nothing was saved.

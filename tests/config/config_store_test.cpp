@@ -187,6 +187,16 @@ TEST_F(Load, DeviceGivesTheDefaults) {
     expect_defaults();
 }
 
+// Another user's link may not make root read what that user could not.
+TEST_F(Load, LinkOfAnotherUserToAFileNotTheirsGivesTheDefaults) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to plant another user's link";
+    write_file("../secret.cfg", OLD);
+    ASSERT_EQ(symlink("../secret.cfg", "quenda.cfg"), 0);
+    ASSERT_EQ(lchown("quenda.cfg", NOBODY, NOBODY), 0);
+    load_config();
+    expect_defaults();
+}
+
 TEST_F(Load, ShortFileFillsWhatItHasAndLeavesTheRestZero) {
     write_file("quenda.cfg", {0x89, 0x63, 0xFE, 0xFF});
     load_config();
@@ -314,12 +324,15 @@ TEST_F(Save, ExistingFileKeepsItsModeAndOwner) {
     EXPECT_EQ(read_file("quenda.cfg"), NEW);
 }
 
+// The target is replaced whole, beside itself, as a plain file is.
 TEST_F(Save, SymbolicLinkStaysALinkAndItsTargetGetsTheRecord) {
     write_file("real.cfg", OLD);
     ASSERT_EQ(chmod("real.cfg", 0640), 0);
     ASSERT_EQ(symlink("real.cfg", "quenda.cfg"), 0);
+    const ino_t inode = stat_of("real.cfg").st_ino;
     load_config();
     save_config();
+    EXPECT_NE(stat_of("real.cfg").st_ino, inode);
     EXPECT_TRUE(S_ISLNK(stat_of("quenda.cfg", false).st_mode));
     EXPECT_EQ(fs::read_symlink("quenda.cfg").string(), "real.cfg");
     EXPECT_EQ(read_file("real.cfg"), NEW);

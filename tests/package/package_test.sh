@@ -83,8 +83,12 @@ echo "Depends: $depends"
 grep -Eq '(^|, )libncursesw6( |,|$)' <<<"$depends" || fail "Depends names no libncursesw6: '$depends'"
 grep -Eq '(^|, )libtinfo6( |,|$)' <<<"$depends" || fail "Depends names no libtinfo6: '$depends'"
 grep -Eq '(^|, )libc6( |,|$)' <<<"$depends" || fail "Depends names no libc6: '$depends'"
-for lib in libacl1 libattr1; do
-    grep -Eq "(^|, )$lib( |,|\$)" <<<"$depends" || fail "Depends names no $lib: '$depends'"
+# The access-list and attribute libraries are linked, so that dpkg-shlibdeps
+# finds them like the others and a missing one stops the install, not a save.
+needed=$(readelf -d "$BUILD/quenda-setup" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p')
+for lib in libacl1:libacl.so.1 libattr1:libattr.so.1; do
+    grep -qx "${lib#*:}" <<<"$needed" || fail "the binary does not link ${lib#*:}: $(echo $needed)"
+    grep -Eq "(^|, )${lib%%:*}( |,|\$)" <<<"$depends" || fail "Depends names no ${lib%%:*}: '$depends'"
 done
 if grep -Eq 'libasan|libubsan' <<<"$depends"; then fail "Depends names a sanitizer runtime: '$depends'"; fi
 
