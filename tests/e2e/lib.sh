@@ -40,8 +40,7 @@ fail() {
 # Standard output goes to $WORK/stdout.txt unless STDOUT_TO_TERMINAL=1;
 # standard input is the terminal unless STDIN_FROM names a file. The pane is
 # PANE_SIZE (default 80x25); PANE_STTY is applied to it before the run (e.g.
-# "rows 0 cols 0", a terminal that reports no size); RUN_WITH prefixes the
-# program's command (e.g. "prlimit --fsize=0 --").
+# "rows 0 cols 0", a terminal that reports no size); RUN_WITH precedes the command.
 start() {
     local env_args="" redirects=""
     local assignment
