@@ -32,7 +32,7 @@ const char kUsage[] =
     "  --trace-runs N      extra runs per subject under strace, counting write() calls\n"
     "                      to the terminal (default 3; 0 skips them)\n"
     "  --only A,B          subjects whose name starts with one of these\n"
-    "  --write-results     append the tables, date and machine to the results file\n"
+    "  --write-results     write the tables, date and machine as the results file\n"
     "  --results-file PATH where --write-results writes (default bench/RESULTS.md)\n"
     "  --note TEXT         a line added to the written results (e.g. the commit)\n"
     "  --dump DIR          keep the raw output of each subject's last run in DIR\n"
@@ -269,6 +269,17 @@ std::vector<Subject> make_subjects(const Options& o, std::vector<std::string>& n
                          named(Named::up, "Up: focus move"), raw("\r", kQuitKey)};
         esc.plan.collect_file = "quenda.cfg";
         all.push_back(std::move(esc));
+
+        // tmux-256color has no back-colour-erase: ncurses clears there by
+        // writing blanks, so the first frame's bytes are its own figure.
+        Subject tmux{"quenda-tmux",
+                     "quenda-setup under TERM=tmux-256color (no back-colour-erase), Up to Exit "
+                     "without saving, Enter; exit status 2. For the first frame's bytes.",
+                     base({o.program}), true,
+                     [](const SessionResult& r) { return check_status(r, 2); }};
+        tmux.plan.term = "tmux-256color";
+        tmux.plan.keys = {named(Named::up, "Up: focus move"), raw("\r", kQuitKey)};
+        all.push_back(std::move(tmux));
     } else {
         notes.push_back("no --program given: quenda-setup subjects skipped");
     }
@@ -405,7 +416,6 @@ void record(Tally& t, const Subject& s, const SessionResult& r, const std::strin
     t.add("first frame", Unit::ms, r.frame_ms);
     t.add("first frame", Unit::bytes, framed ? double(r.frame_bytes) : kNone);
     t.add("first frame", Unit::writes, kNone);  // filled by the traced runs
-    t.add("first frame", Unit::reads, framed ? double(r.frame_reads) : kNone);
     t.add("first frame", Unit::cpu_ms, r.frame_cpu_ms);
     for (std::size_t i = 0; i < r.reactions.size() && i < s.plan.keys.size(); ++i) {
         const std::string& cat = s.plan.keys[i].category;
@@ -510,7 +520,7 @@ std::string machine_lines(const Options& o, const std::string& load_before) {
       << "; nproc " << sysconf(_SC_NPROCESSORS_ONLN) << "\n";
     m << "- runs: " << o.runs << " per subject after " << o.warmup
       << " warm-up round(s), interleaved; quiet window " << o.quiet_ms
-      << " ms; 80x25 pty, TERM=xterm-256color, LANG=C.UTF-8\n";
+      << " ms; 80x25 pty, TERM=xterm-256color (quenda-tmux: tmux-256color), LANG=C.UTF-8\n";
     if (o.trace_runs > 0)
         m << "- write() calls to the terminal: counted in " << o.trace_runs
           << " more run(s) per subject under strace, not timed; CPU ms per key runs from the "
@@ -692,8 +702,8 @@ int main(int argc, char** argv) {
     for (const auto& n : notes) std::cout << "\nNote: " << n << "\n";
 
     if (o.write_results) {
-        bool fresh = !fs::exists(o.results_file);
-        std::ofstream out(o.results_file, std::ios::app);
+        // One run of record: older runs live in version control, not here.
+        std::ofstream out(o.results_file, std::ios::trunc);
         if (!out) {
             std::cerr << "pty_bench: cannot write " << o.results_file << "\n";
             return 2;
@@ -701,14 +711,12 @@ int main(int argc, char** argv) {
         char when[64];
         std::time_t now = std::time(nullptr);
         std::strftime(when, sizeof when, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
-        if (fresh) {
-            out << "# Benchmark results\n\nWritten by `bench/run.sh --write-results`; newest "
-                   "last. Latencies run from the key's write to the last byte of the "
-                   "program's reaction (output then quiet for the quiet window).\n";
-        }
+        out << "# Benchmark results\n\nWritten by `bench/run.sh --write-results`: the run of "
+               "record. Latencies run from the key's write to the last byte of the program's "
+               "reaction (output then quiet for the quiet window).\n";
         out << "\n## " << when << "\n\n" << machine_lines(o, load_before) << "\n" << tables;
         for (const auto& n : notes) out << "\nNote: " << n << "\n";
-        std::cerr << "results appended to " << o.results_file << "\n";
+        std::cerr << "results written to " << o.results_file << "\n";
     }
     return ours_wrong ? 1 : 0;
 }

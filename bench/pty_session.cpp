@@ -50,7 +50,6 @@ double read_cpu_ms(pid_t pid) {
 
 struct Burst {
     std::size_t bytes = 0;
-    int reads = 0;
     Clock::time_point last{};
     bool closed = false;  // the child side of the terminal is gone
     Clock::time_point closed_at{};
@@ -108,7 +107,6 @@ Burst collect(int fd, Clock::time_point from, int first_ms, int quiet_ms, ModeWa
         if (got > 0) {
             b.last = Clock::now();
             b.bytes += static_cast<std::size_t>(got);
-            ++b.reads;
             modes.feed(buf, static_cast<std::size_t>(got));
             if (keep) keep->append(buf, static_cast<std::size_t>(got));
             continue;
@@ -291,7 +289,7 @@ SessionResult run_session(const SessionSpec& plan) {
     // A small fixed environment: no rc files from HOME, no LINES/COLUMNS or
     // ESCDELAY that would override the terminal or the programs' defaults.
     const char* path = std::getenv("PATH");
-    std::vector<std::string> env = {"TERM=xterm-256color", "LANG=C.UTF-8", "HOME=" + dir,
+    std::vector<std::string> env = {"TERM=" + plan.term, "LANG=C.UTF-8", "HOME=" + dir,
                                     std::string("PATH=") + (path ? path : "/usr/bin:/bin")};
     std::vector<std::string> args = plan.argv;
     const std::string trace_log = dir + "/.pty-bench-strace.log";
@@ -364,7 +362,6 @@ SessionResult run_session(const SessionSpec& plan) {
     } else {
         r.frame_ms = ms_between(t0, frame.last);
         r.frame_bytes = frame.bytes;
-        r.frame_reads = frame.reads;
         if (closed) r.failure = "exited before any key";
     }
     if (r.failure.empty()) sample_rss();
@@ -387,7 +384,6 @@ SessionResult run_session(const SessionSpec& plan) {
         Burst b = collect(master, last_key_at, key.first_byte_timeout_ms, plan.quiet_ms, modes,
                           plan.keep_output ? &re.output : nullptr);
         re.bytes = b.bytes;
-        re.reads = b.reads;
         if (b.bytes) re.latency_ms = ms_between(last_key_at, b.last);
         closed = b.closed;
         if (b.capped) r.failure = "output after key " + std::to_string(i + 1) + " never went quiet";
@@ -410,7 +406,6 @@ SessionResult run_session(const SessionSpec& plan) {
             r.exit_ms = ms_between(last_key_at, tail.closed_at);
             if (tail.bytes && !r.reactions.empty()) {
                 r.reactions.back().bytes += tail.bytes;
-                r.reactions.back().reads += tail.reads;
                 r.reactions.back().latency_ms = ms_between(last_key_at, tail.last);
             }
         } else {

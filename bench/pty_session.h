@@ -33,6 +33,7 @@ struct SessionSpec {
     bool capture_fd3 = false;  // gives the command a pipe as fd 3 for its answer
     std::string collect_file;  // read from the working directory after exit
     int quiet_ms = 150;
+    std::string term = "xterm-256color";
     int rows = 25;
     int cols = 80;
     bool keep_output = false;
@@ -44,7 +45,6 @@ struct SessionSpec {
 struct Reaction {
     double latency_ms = kNone;  // key written -> last byte; none when nothing came
     std::size_t bytes = 0;
-    int reads = 0;          // reads of the pty it took, the reader never waiting
     double cpu_ms = kNone;  // the program's CPU from this key to the next one, or to its end
     int tty_writes = -1;    // write() calls to the terminal, under strace only
     std::string sent;       // what actually went to the terminal
@@ -54,7 +54,6 @@ struct Reaction {
 struct SessionResult {
     double frame_ms = kNone;  // fork -> last byte of the first frame
     std::size_t frame_bytes = 0;
-    int frame_reads = 0;
     double frame_cpu_ms = kNone;  // the program's CPU up to the first frame, exec included
     int frame_tty_writes = -1;    // under strace only
     std::string frame_output;

@@ -52,7 +52,6 @@ const char* unit_name(Unit u) {
         case Unit::bytes: return "bytes";
         case Unit::kib: return "KiB";
         case Unit::writes: return "writes";
-        case Unit::reads: return "reads";
         case Unit::cpu_ms: return "CPU ms";
     }
     return "";

@@ -9,7 +9,7 @@
 namespace bench {
 
 // cpu_ms is the program's CPU time, ms its wall-clock latency.
-enum class Unit { ms, bytes, kib, writes, reads, cpu_ms };
+enum class Unit { ms, bytes, kib, writes, cpu_ms };
 
 struct Metric {
     std::string name;

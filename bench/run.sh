@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The one command for the benchmark: installs dialog and whiptail if missing,
+# The one command for the benchmark: checks for dialog and whiptail,
 # builds quenda-setup and the harness in Release, then runs every subject.
 # Arguments go to pty_bench, e.g. --runs 2 or --write-results.
 set -euo pipefail

@@ -19,6 +19,9 @@ constexpr char BACKUP_LINE[] = " [ ]  Backup when save    ";
 constexpr char LOGFILE_LINE[] = " [ ]  Create logfile      ";
 constexpr char SAVE_BUTTON[] = "[       Save and exit       ]";
 constexpr char QUIT_BUTTON[] = "[    Exit without saving    ]";
+// Also the way out where the terminal is too small for the form.
+constexpr char LEFT_LINE[] = "Exit without saving. Have a very nice day!";
+constexpr int LEFT_STATUS = 2;
 
 constexpr int FIELD_COLUMN = 28;  // the cell left of a directory field
 constexpr int FIELD_WIDTH = 50;
@@ -122,7 +125,7 @@ int finish(const char* message, int status) {
 int main_screen() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     load_config();
-    open_screen();
+    open_screen(LEFT_LINE, LEFT_STATUS);
     draw_form();
     int focus = MAIN_DIR;
     for (;;) {
@@ -141,7 +144,7 @@ int main_screen() {
                 break;
             default:
                 move = run_button(QUIT_ROW, QUIT_BUTTON);
-                if (move == 0) return finish("Exit without saving. Have a very nice day!", 2);
+                if (move == 0) return finish(LEFT_LINE, LEFT_STATUS);
                 break;
         }
         focus += move;

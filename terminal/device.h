@@ -11,7 +11,9 @@ bool device_open(const char** why);
 // Makes the terminal show the grid and its cursor.
 void device_present(const Grid& grid);
 
-// Blocks until one key is available and returns it.
+// Blocks until one key is available and returns it, or DEVICE_LEAVE when the
+// operator asked to leave where the form is out of reach.
+inline constexpr KeyCode DEVICE_LEAVE = -2;
 KeyCode device_read_key(const Grid& grid);
 
 // Gives the terminal back. With keep_text, repeats the grid's non-blank rows as

@@ -7,9 +7,22 @@ namespace {
 
 Grid grid = {{}, 1, 1};
 bool opened = false;
+const char* leave_line = "";
+int leave_status = 0;
 
 void close_at_exit() {
     close_screen();
+}
+
+// As the form's own closing screens: a blank screen with the line on it.
+[[noreturn]] void leave_without_the_form() {
+    for (auto& row : grid.cells) {
+        for (Cell& cell : row) cell = {' ', ATTR_PLAIN};
+    }
+    put_text(1, 3, leave_line, ATTR_PLAIN);
+    set_cursor(1, 4);
+    close_screen(true);
+    std::exit(leave_status);
 }
 
 }  // namespace
@@ -18,8 +31,10 @@ const Grid& screen_grid() {
     return grid;
 }
 
-void open_screen() {
+void open_screen(const char* closing_line, int exit_status) {
     if (opened) return;
+    leave_line = closing_line;
+    leave_status = exit_status;
     const char* why = "there is no terminal to show the form on.";
     if (!device_open(&why)) {
         std::fprintf(stderr, "quenda-setup: %s\n", why);
@@ -48,7 +63,9 @@ void put_char(int col, int row, char ch, Attr attr) {
 
 KeyCode get_key() {
     device_present(grid);
-    return device_read_key(grid);
+    const KeyCode key = device_read_key(grid);
+    if (key == DEVICE_LEAVE) leave_without_the_form();
+    return key;
 }
 
 void close_screen(bool keep_text) {

@@ -52,8 +52,10 @@ inline constexpr Attr ATTR_PLAIN = 0x07;
 inline constexpr int EXIT_NO_TERMINAL = 3;
 
 // Takes over the terminal. Without one, prints a message on standard error and
-// exits with EXIT_NO_TERMINAL.
-void open_screen();
+// exits with EXIT_NO_TERMINAL. While the terminal is too small for the form,
+// Esc or Ctrl+C is the way out the caller names: the screen closes showing
+// closing_line, and the program exits with exit_status.
+void open_screen(const char* closing_line, int exit_status);
 
 // Moves the cursor; nothing is drawn.
 void set_cursor(int col, int row);

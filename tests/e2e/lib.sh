@@ -40,7 +40,7 @@ fail() {
 # Standard output goes to $WORK/stdout.txt unless STDOUT_TO_TERMINAL=1;
 # standard input is the terminal unless STDIN_FROM names a file. The pane is
 # PANE_SIZE (default 80x25); PANE_STTY is applied to it before the run (e.g.
-# "rows 0 cols 0", a terminal that reports no size).
+# "rows 0 cols 0", a terminal that reports no size); RUN_WITH precedes the command.
 start() {
     local env_args="" redirects=""
     local assignment
@@ -51,7 +51,7 @@ start() {
 cd $(printf '%q' "$WORK")
 ${PANE_STTY:+stty $PANE_STTY}
 stty -g > stty.before
-env$env_args $(printf '%q' "$BIN")$redirects
+${RUN_WITH:-} env$env_args $(printf '%q' "$BIN")$redirects
 echo \$? > status
 stty -g > stty.after
 exec sleep 600

@@ -1,6 +1,6 @@
-// The screen on the Windows console: a private screen buffer of code page 437
-// cells and the console's own keyboard input. Only this file and the key
-// folder it uses see <windows.h>.
+// One implementation of device.h: the Windows console, with a private screen
+// buffer of code page 437 cells and the console's own keyboard input. Only
+// this file and the key folder it uses see <windows.h>.
 #include <cstdlib>
 #include <cstring>
 

@@ -1,22 +1,28 @@
 // Signals and job control on the terminal: what an ending signal gives back,
 // stops and continues, and a changed window size.
+#include <fcntl.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "curses_internal.h"
 
 namespace tty {
 
+namespace {
+
+// Signal handlers touch only what is in this block.
 volatile sig_atomic_t screen_active = 0;
 volatile sig_atomic_t pending_resize = 0;
 volatile sig_atomic_t pending_stop = 0;
 volatile sig_atomic_t pending_continue = 0;
 int wake_pipe[2] = {-1, -1};
-
-namespace {
+termios shell_mode;  // the modes to give back
 
 // Bytes that give the screen back, prepared ahead so that a signal handler can
 // write them without curses. Two copies: a handler always finds a whole one.
@@ -24,11 +30,24 @@ struct LeaveSequence {
     char bytes[256];
     size_t len;
 };
-
 LeaveSequence leave_sequences[2];
 volatile sig_atomic_t leave_current = 0;
 
-constexpr int ENDING_SIGNALS[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+// Every signal whose default action ends the program, but SIGPIPE: a write to
+// the terminal never raises it, and the disk error's message ignores it.
+constexpr int ENDING_SIGNALS[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS, SIGFPE,    SIGUSR1,
+    SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGSYS, SIGVTALRM, SIGPROF,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGIO
+    SIGIO,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
 
 // Padding ("$<2>") means something to tputs only; written as it stands it
 // would appear on the screen.
@@ -51,7 +70,9 @@ void restore_terminal_now() {
     if (!screen_active) return;
     screen_active = 0;
     if (tcgetpgrp(tty_fd) != getpgrp()) return;
-    const LeaveSequence& seq = leave_sequences[leave_current];
+    const sig_atomic_t current = leave_current;
+    std::atomic_signal_fence(std::memory_order_acquire);
+    const LeaveSequence& seq = leave_sequences[current];
     ssize_t ignored = write(tty_fd, seq.bytes, seq.len);
     (void)ignored;
     tcsetattr(tty_fd, TCSANOW, &shell_mode);
@@ -65,13 +86,11 @@ void wake_main_loop() {
     errno = saved_errno;
 }
 
+// Installed with SA_RESETHAND and SA_NODEFER, so the default action is back
+// and unblocked here: the raise ends the program by this same signal (status
+// 128+n, a core dump where one is due), and so does a crash in the handler.
 void on_ending_signal(int sig) {
     restore_terminal_now();
-    signal(sig, SIG_DFL);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, sig);
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
     raise(sig);
 }
 
@@ -100,20 +119,56 @@ void install(int sig, void (*handler)(int)) {
     sigaction(sig, &action, nullptr);
 }
 
-// An ignored signal stays ignored, as under nohup or a shell without job control.
-void install_unless_ignored(int sig, void (*handler)(int)) {
+bool ignored_at_start(int sig) {
     struct sigaction old {};
     sigaction(sig, nullptr, &old);
-    if (old.sa_handler != SIG_IGN) install(sig, handler);
+    return old.sa_handler == SIG_IGN;
+}
+
+// Every other signal waits while the terminal is given back: a second ending
+// signal would otherwise run a second handler in the middle of the first.
+void install_ending(int sig) {
+    struct sigaction action {};
+    action.sa_handler = on_ending_signal;
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    sigfillset(&action.sa_mask);
+    sigdelset(&action.sa_mask, sig);
+    sigaction(sig, &action, nullptr);
 }
 
 }  // namespace
 
-void install_handlers() {
-    for (int sig : ENDING_SIGNALS) install_unless_ignored(sig, on_ending_signal);
+bool remember_shell_modes() {
+    return tcgetattr(tty_fd, &shell_mode) == 0;
+}
+
+void give_back_shell_modes() {
+    tcsetattr(tty_fd, TCSANOW, &shell_mode);
+}
+
+// An ignored signal stays ignored, as under nohup or a shell without job control.
+bool install_handlers() {
+    if (pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    for (int sig : ENDING_SIGNALS) {
+        if (!ignored_at_start(sig)) install_ending(sig);
+    }
+#ifdef SIGRTMIN
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) {
+        if (!ignored_at_start(sig)) install_ending(sig);
+    }
+#endif
     install(SIGWINCH, on_resize);
-    install_unless_ignored(SIGTSTP, on_stop);
+    if (!ignored_at_start(SIGTSTP)) install(SIGTSTP, on_stop);
     install(SIGCONT, on_continue);
+    return true;
+}
+
+void screen_taken(bool taken) {
+    screen_active = taken ? 1 : 0;
+}
+
+int wake_fd() {
+    return wake_pipe[0];
 }
 
 // Redone whenever the size changes: without a screen of our own to leave, the
@@ -124,7 +179,7 @@ void prepare_leave_sequence() {
     append_without_padding(seq, capability("rmacs"));
     append_without_padding(seq, capability("sgr0"));
     append_without_padding(seq, capability("cnorm"));
-    if (bracketed_paste) append_without_padding(seq, capability("BD"));
+    append_without_padding(seq, paste_marking_end());
     const char* rmcup = capability("rmcup");
     const char* cup = capability("cup");
     if (rmcup == nullptr && cup != nullptr) {
@@ -132,6 +187,9 @@ void prepare_leave_sequence() {
         append_without_padding(seq, "\r\n");
     }
     append_without_padding(seq, rmcup);
+    // The compiler may not move the writes of the copy past the flip: a
+    // handler that sees the flip must find the copy whole.
+    std::atomic_signal_fence(std::memory_order_release);
     leave_current = 1 - leave_current;
 }
 
@@ -142,6 +200,8 @@ bool terminal_reports_size(int& rows, int& cols) {
     cols = size.ws_col;
     return true;
 }
+
+namespace {
 
 void refresh_size() {
     int rows = 0;
@@ -174,6 +234,8 @@ void suspend(const Grid& grid) {
     refresh_size();
     device_present(grid);
 }
+
+}  // namespace
 
 void handle_wakeups(const Grid& grid) {
     char drain[64];

@@ -1,13 +1,8 @@
 // What the terminal shows: glyphs for code page 437 in the locale, PC colours
-// as curses colour pairs, the form's changed cells run by run, the size notice,
-// and each refresh in one write.
-#include <sys/mman.h>
-#include <sys/types.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
+// as curses colour pairs over the terminal's own, the form's changed rows and
+// the size notice.
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -32,9 +27,8 @@ struct Look {
 };
 
 short next_pair = 1;
-bool base_is_field = false;
-short outside_pair = 0;
-bool outside_stale = true;
+bool monochrome = false;
+bool notice_up = false;
 Glyph glyphs[256];
 Look looks[256];
 
@@ -77,8 +71,6 @@ struct Colours {
     attr_t video;
 };
 
-Colours base_colours{};
-
 Colours colours_of(Attr attr) {
     const bool sixteen = COLORS >= 16;
     const int fg = attr & 15;
@@ -86,16 +78,6 @@ Colours colours_of(Attr attr) {
     return {static_cast<short>(ANSI_OF_PC[fg & 7] + (fg >= 8 && sixteen ? 8 : 0)),
             static_cast<short>(ANSI_OF_PC[bg & 7] + (bg >= 8 && sixteen ? 8 : 0)),
             (fg >= 8 && !sixteen) ? A_BOLD : A_NORMAL};
-}
-
-// Right of and below the form on a terminal larger than 80x25.
-void paint_outside_the_form() {
-    if (outside_pair == 0) return;
-    const auto blank = ' ' | static_cast<chtype>(COLOR_PAIR(outside_pair));
-    for (int row = 0; row < LINES; ++row) {
-        const int col = row < SCREEN_ROWS ? SCREEN_COLS : 0;
-        if (col < COLS) mvwhline(stdscr, row, col, blank, COLS - col);
-    }
 }
 
 const Look& look_of(Attr attr) {
@@ -108,10 +90,6 @@ const Look& look_of(Attr attr) {
     }
     const Colours colours = colours_of(attr);
     look.video = colours.video;
-    if (base_is_field && colours.fg == base_colours.fg && colours.bg == base_colours.bg) {
-        look.pair = 0;
-        return look;
-    }
     look.pair = next_pair++;
     init_pair(look.pair, colours.fg, colours.bg);
     return look;
@@ -151,57 +129,15 @@ cchar_t curses_cell(Cell cell) {
     return cc;
 }
 
-// Cells that differ from what the terminal shows, handed to curses a run at a
-// time: a run of one cell repeated (the backdrop) as a line of it, other
-// cells as a string, rather than one call per cell.
+// A row that differs from what the terminal shows goes to curses whole, in
+// one call; ncurses itself sends only the cells that changed.
 void draw_row(int row, const Cell (&cells)[SCREEN_COLS]) {
     Cell(&seen)[SCREEN_COLS] = shown[row];
     if (std::memcmp(cells, seen, sizeof seen) == 0) return;
     cchar_t text[SCREEN_COLS];
-    int text_start = 0;
-    int text_len = 0;
-    auto put_text_run = [&] {
-        if (text_len > 0) mvwadd_wchnstr(stdscr, row, text_start, text, text_len);
-        text_len = 0;
-    };
-    for (int col = 0; col < SCREEN_COLS;) {
-        if (cells[col] == seen[col]) {
-            put_text_run();
-            ++col;
-            continue;
-        }
-        int end = col + 1;
-        while (end < SCREEN_COLS && cells[end] == cells[col] && !(cells[end] == seen[end])) ++end;
-        const cchar_t cc = curses_cell(cells[col]);
-        if (end - col >= 3) {
-            put_text_run();
-            mvwhline_set(stdscr, row, col, &cc, end - col);
-        } else {
-            if (text_len == 0) text_start = col;
-            for (int i = col; i < end; ++i) text[text_len++] = cc;
-        }
-        for (; col < end; ++col) seen[col] = cells[col];
-    }
-    put_text_run();
-}
-
-int frame_file = -2;  // -2 not made yet, -1 cannot be made
-// realloc rather than a container: the program needs no C++ runtime library,
-// whose loading alone would cost more than all of its drawing.
-char* frame_bytes = nullptr;
-size_t frame_capacity = 0;
-
-void refresh_in_one_write() {
-    // After endwin the refresh sets the terminal's modes first, which takes
-    // the terminal itself.
-    if (isendwin() || !gather_output(true)) {
-        send_gathered_output();
-        wrefresh(stdscr);
-        return;
-    }
-    wrefresh(stdscr);
-    gather_output(false);
-    send_gathered_output();
+    for (int col = 0; col < SCREEN_COLS; ++col) text[col] = curses_cell(cells[col]);
+    mvwadd_wchnstr(stdscr, row, 0, text, SCREEN_COLS);
+    std::memcpy(seen, cells, sizeof seen);
 }
 
 // Drawn afresh each time: the size it quotes may have changed. Lines are cut
@@ -244,79 +180,27 @@ void write_row_as_text(const Cell (&cells)[SCREEN_COLS]) {
 
 }  // namespace
 
-void write_to_terminal(const char* bytes, size_t len) {
-    while (len > 0) {
-        const ssize_t done = write(tty_fd, bytes, len);
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return;  // a lost terminal shows when keys are read
-        bytes += done;
-        len -= static_cast<size_t>(done);
-    }
+void prepare_colours() {
+    const char* no_color = std::getenv("NO_COLOR");
+    monochrome = !has_colors() || (no_color != nullptr && *no_color != '\0');
+    if (monochrome) return;
+    start_color();
+    // Pair 0 and every blank curses clears are in the terminal's own colours,
+    // so the space outside the form on a larger terminal is the terminal's.
+    use_default_colors();
 }
 
-// Glyphs are chosen as bytes are first drawn (glyph_of); this forgets any
-// chosen before.
-void choose_glyphs() {
+void forget_glyphs() {
     std::memset(glyphs, 0, sizeof glyphs);
-}
-
-// ncurses goes back to pair 0 after every update. With pair 0 in the text
-// field's colours, a character typed into a field costs one byte on the wire
-// instead of an attribute change there and back. The terminal's own colours
-// are then out of reach (-1 means the field's too), so space outside the form
-// on a larger terminal is painted grey on black, as a console's would be.
-void make_field_colours_the_base() {
-    const Colours field = colours_of(ATTR_FIELD);
-    if (assume_default_colors(field.fg, field.bg) != OK) return;
-    base_colours = field;
-    base_is_field = true;
-    const short outside = next_pair++;
-    if (init_pair(outside, COLOR_WHITE, COLOR_BLACK) == OK) outside_pair = outside;
-}
-
-// ncurses 6.4 hands a refresh to the terminal in pieces: it flushes at every
-// cursor move until the first endwin, and whenever (LINES+2)*(COLS+6) bytes
-// wait. Over a network each piece may travel as a packet of its own. So
-// ncurses's descriptor points at a file in memory while it draws, and what
-// gathered there goes to the terminal in one write.
-bool gather_output(bool in_memory) {
-    if (!in_memory) {
-        while (dup2(tty_fd, curses_fd) < 0 && (errno == EINTR || errno == EBUSY)) {
-        }
-        return true;
-    }
-    if (frame_file == -2) frame_file = memfd_create("quenda-setup-frame", MFD_CLOEXEC);
-    return frame_file >= 0 && curses_fd != tty_fd && dup2(frame_file, curses_fd) >= 0;
-}
-
-void send_gathered_output() {
-    const off_t size = frame_file >= 0 ? lseek(frame_file, 0, SEEK_CUR) : 0;
-    if (size <= 0) return;
-    const auto want = static_cast<size_t>(size);
-    if (frame_capacity < want) {
-        if (void* grown = std::realloc(frame_bytes, want)) {
-            frame_bytes = static_cast<char*>(grown);
-            frame_capacity = want;
-        }
-    }
-    // Short of memory, the frame goes out in pieces.
-    char spare[4096];
-    char* buffer = frame_capacity > 0 ? frame_bytes : spare;
-    const size_t room = frame_capacity > 0 ? frame_capacity : sizeof spare;
-    for (size_t done = 0; done < want;) {
-        const ssize_t got =
-            pread(frame_file, buffer, std::min(room, want - done), static_cast<off_t>(done));
-        if (got <= 0) break;
-        write_to_terminal(buffer, static_cast<size_t>(got));
-        done += static_cast<size_t>(got);
-    }
-    lseek(frame_file, 0, SEEK_SET);
 }
 
 void forget_shown() {
     std::memset(shown, 0xFF, sizeof shown);
-    outside_stale = true;
     clearok(curscr, TRUE);
+}
+
+bool size_notice_shown() {
+    return notice_up;
 }
 
 void use_plain_look_for_closing() {
@@ -336,7 +220,7 @@ using namespace tty;
 void device_present(const Grid& grid) {
     if (COLS < SCREEN_COLS || LINES < SCREEN_ROWS) {
         show_size_notice();
-        refresh_in_one_write();
+        wrefresh(stdscr);
         return;
     }
     if (notice_up) {
@@ -345,14 +229,10 @@ void device_present(const Grid& grid) {
         forget_shown();
     }
     for (int row = 0; row < SCREEN_ROWS; ++row) draw_row(row, grid.cells[row]);
-    if (outside_stale) {
-        paint_outside_the_form();
-        outside_stale = false;
-    }
     const int col =
         grid.cursor_col < 1 ? 1 : (grid.cursor_col > SCREEN_COLS ? SCREEN_COLS : grid.cursor_col);
     const int row =
         grid.cursor_row < 1 ? 1 : (grid.cursor_row > SCREEN_ROWS ? SCREEN_ROWS : grid.cursor_row);
     wmove(stdscr, row - 1, col - 1);
-    refresh_in_one_write();
+    wrefresh(stdscr);
 }

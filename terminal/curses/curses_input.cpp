@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -22,10 +21,9 @@ constexpr int SEQUENCE_WAIT_MS = 20;
 // into the form as keys.
 constexpr int PASTE_WAIT_MS = 500;
 constexpr KeyCode CTRL_C = 3;
-// The status of "Exit without saving", for leaving at the size notice.
-constexpr int LEFT_WITHOUT_SAVING = 2;
 
 KeyDecoder decoder;
+bool bracketed_paste = false;  // the terminal marks pastes for us
 unsigned char input[256];
 int input_pos = 0;
 int input_len = 0;
@@ -48,6 +46,9 @@ void prepare_decoder() {
     key_decoder_init(decoder, false, upper);
 }
 
+namespace {
+
+// Whether these strings are a paste's start and end to the key decoder.
 bool decodes_as_paste_markers(const char* start, const char* end) {
     if (start == nullptr || end == nullptr) return false;
     KeyDecoder probe;
@@ -61,28 +62,43 @@ bool decodes_as_paste_markers(const char* start, const char* end) {
            key_decoder_next(probe) == 0;
 }
 
-namespace {
-
-// Esc or Ctrl+C at the size notice. The form is out of reach there, so this
-// is the notice's way out: "Exit without saving", the settings file untouched.
-[[noreturn]] void leave_at_notice() {
-    close_screen();
-    const char closing[] = "Exit without saving. Have a very nice day!\n";
-    write_to_terminal(closing, sizeof closing - 1);
-    std::exit(LEFT_WITHOUT_SAVING);
-}
-
 // The next decoded key for the form, or 0. While the size notice hides the
-// form, keys act on nothing and are dropped rather than kept to act unseen.
+// form, keys act on nothing and are dropped rather than kept to act unseen;
+// Esc or Ctrl+C there is the notice's way out.
 KeyCode next_key() {
     while (const KeyCode key = key_decoder_next(decoder)) {
-        if (!notice_up) return key_for_form(key);
-        if (key == KEY_ESC || key == CTRL_C) leave_at_notice();
+        if (!size_notice_shown()) return key_for_form(key);
+        if (key == KEY_ESC || key == CTRL_C) return DEVICE_LEAVE;
     }
     return 0;
 }
 
 }  // namespace
+
+// Pastes marked by the terminal reach the fields as text, never as keys.
+void choose_paste_marking() {
+    bracketed_paste = capability("BE") != nullptr && capability("BD") != nullptr &&
+                      decodes_as_paste_markers(capability("PS"), capability("PE"));
+}
+
+const char* paste_marking_end() {
+    return bracketed_paste ? capability("BD") : nullptr;
+}
+
+// Straight to the terminal, where curses writes too (putp would write to
+// standard output, which may be a file). It sets a mode, so its place among
+// curses's output is free.
+void mark_pastes(bool on) {
+    if (!bracketed_paste) return;
+    static char bytes[64];
+    static size_t len;
+    len = 0;
+    tputs(capability(on ? "BE" : "BD"), 1, [](int ch) {
+        if (len < sizeof bytes) bytes[len++] = static_cast<char>(ch);
+        return ch;
+    });
+    write_to_terminal(bytes, len);
+}
 
 }  // namespace tty
 
@@ -97,7 +113,7 @@ KeyCode device_read_key(const Grid& grid) {
             if (const KeyCode key = next_key()) return key;
         }
         if (const KeyCode key = next_key()) return key;
-        pollfd fds[2] = {{tty_fd, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
+        pollfd fds[2] = {{tty_fd, POLLIN, 0}, {wake_fd(), POLLIN, 0}};
         // Inside a paste or a report the longer wait wins: a sequence cut
         // between two reads there is most likely the rest of it, and a lone
         // Esc in a paste is dropped anyway.
