@@ -114,21 +114,12 @@ HANDLE create_temporary(DWORD attributes, Name& temp) {
     return INVALID_HANDLE_VALUE;
 }
 
-// Whether the new file can be opened by name to be removed, as ReplaceFileW
-// and a removal after a failed replace open it. A directory may let us make a
-// file there and not remove one; then only the handle it was made with can.
-bool can_remove_by_name(const Name& temp) {
-    HANDLE again = CreateFileW(temp, DELETE, SHARE_ALL, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (again == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(again);
-    return true;
-}
-
-// Whether the old file can be moved away, as a replace must: another program
-// may hold it open and not let it go, or its access list may refuse that.
-// Asked before a new file is named, so a save that writes in place leaves none.
-bool can_be_replaced(const Name& name) {
+// Whether a file can be opened by name to be deleted, as ReplaceFileW opens
+// both. The old file may be held open by another program or kept by its
+// access list; a directory may let us make a new file and not remove one, and
+// then only the handle it was made with can. Asked of the old file before a
+// new one is named, so a save that writes in place leaves none.
+bool may_delete(const Name& name) {
     HANDLE probe = CreateFileW(name, DELETE, SHARE_ALL, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) return false;
@@ -155,7 +146,7 @@ bool write_temporary(const unsigned char (&bytes)[CONFIG_SIZE], DWORD attributes
     if (file == INVALID_HANDLE_VALUE) return stop(failure, SaveStep::create);
     const bool done = (write_all(file, bytes) || stop(failure, SaveStep::write)) &&
                       (FlushFileBuffers(file) || stop(failure, SaveStep::flush)) &&
-                      (can_remove_by_name(temp) || stop(failure, SaveStep::replace));
+                      (may_delete(temp) || stop(failure, SaveStep::replace));
     if (!done) {
         discard(file);
         return false;
@@ -230,7 +221,7 @@ bool save_record(const Name& name, const unsigned char (&bytes)[CONFIG_SIZE]) {
     // The new file looks like the old one from the start: hidden stays hidden.
     const DWORD kept = old.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                                FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-    if (!can_be_replaced(name)) {
+    if (!may_delete(name)) {
         stop(failure, SaveStep::replace);
     } else if (replace_through_temporary(name, true, bytes,
                                          kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, failure)) {
