@@ -158,7 +158,8 @@ bool write_temporary(const unsigned char (&bytes)[CONFIG_SIZE], DWORD attributes
 // Puts a new file with the record in the old one's place, so a reader sees
 // the old record or the new one, never a mix. ReplaceFileW keeps the old
 // file's access list, streams and attributes; where there is no old file, the
-// name is taken only while it is still free. On failure the new file is gone.
+// name is taken only while it is still free. On failure the new file is gone
+// unless the old one has already left its name.
 bool replace_through_temporary(const Name& name, bool exists,
                                const unsigned char (&bytes)[CONFIG_SIZE], DWORD attributes,
                                Failure& failure) {
@@ -168,11 +169,11 @@ bool replace_through_temporary(const Name& name, bool exists,
                : MoveFileExW(temp, name, MOVEFILE_WRITE_THROUGH))
         return true;
     stop(failure, SaveStep::replace);
-    // Without a backup name this says the old file is gone already: the name
-    // is free for the new one.
-    if (failure.error == ERROR_UNABLE_TO_MOVE_REPLACEMENT &&
-        MoveFileExW(temp, name, MOVEFILE_WRITE_THROUGH))
-        return true;
+    // These say the old file has left its name already: the new one takes
+    // it, and where even that fails it stays, as the one copy left.
+    if (failure.error == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
+        failure.error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+        return MoveFileExW(temp, name, MOVEFILE_WRITE_THROUGH) != 0;
     DeleteFileW(temp);
     return false;
 }
@@ -228,9 +229,18 @@ bool save_record(const Name& name, const unsigned char (&bytes)[CONFIG_SIZE]) {
         return true;
     }
     if (!may_write_in_place(failure.step, failure.error)) return false;
+    // Opened by name again: only the very file the gate checked is written.
     HANDLE file = CreateFileW(name, GENERIC_WRITE, SHARE_ALL, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file != INVALID_HANDLE_VALUE && save_in_place(file, bytes, false);
+    BY_HANDLE_FILE_INFORMATION now{};
+    if (file == INVALID_HANDLE_VALUE) return false;
+    if (!GetFileInformationByHandle(file, &now) ||
+        now.dwVolumeSerialNumber != old.dwVolumeSerialNumber ||
+        now.nFileIndexHigh != old.nFileIndexHigh || now.nFileIndexLow != old.nFileIndexLow) {
+        CloseHandle(file);
+        return false;
+    }
+    return save_in_place(file, bytes, false);
 }
 
 // Set once a save is over. A console handler routine takes no argument, so

@@ -124,15 +124,17 @@ void set_modes() {
 
 bool device_open(const char** why) {
     if (!open_terminal(why) || !start_curses(why)) return false;
+    // newterm has changed the terminal's modes: from here on a signal must
+    // find the way back ready.
+    choose_paste_marking();
+    prepare_leave_sequence();
+    screen_taken(true);
     set_modes();
     prepare_colours();
-    choose_paste_marking();
     mark_pastes(true);
-    prepare_leave_sequence();
     forget_glyphs();
     prepare_decoder();
     forget_shown();
-    screen_taken(true);
     return true;
 }
 

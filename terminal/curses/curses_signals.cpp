@@ -86,12 +86,17 @@ void wake_main_loop() {
     errno = saved_errno;
 }
 
-// Installed with SA_RESETHAND and SA_NODEFER, so the default action is back
-// and unblocked here: the raise ends the program by this same signal (status
-// 128+n, a core dump where one is due), and so does a crash in the handler.
+// Installed with SA_RESETHAND, so the default action is back here; the raise
+// waits until the signal is unblocked after the terminal is given back, and
+// then ends the program by this same signal (status 128+n, a core dump where
+// one is due).
 void on_ending_signal(int sig) {
     restore_terminal_now();
     raise(sig);
+    sigset_t self;
+    sigemptyset(&self);
+    sigaddset(&self, sig);
+    sigprocmask(SIG_UNBLOCK, &self, nullptr);
 }
 
 void on_resize(int) {
@@ -125,14 +130,14 @@ bool ignored_at_start(int sig) {
     return old.sa_handler == SIG_IGN;
 }
 
-// Every other signal waits while the terminal is given back: a second ending
-// signal would otherwise run a second handler in the middle of the first.
+// Every signal waits while the terminal is given back: another ending signal
+// would run a second handler in the middle of the first, and a second copy of
+// this one would end the program before the modes are restored.
 void install_ending(int sig) {
     struct sigaction action {};
     action.sa_handler = on_ending_signal;
-    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    action.sa_flags = SA_RESETHAND;
     sigfillset(&action.sa_mask);
-    sigdelset(&action.sa_mask, sig);
     sigaction(sig, &action, nullptr);
 }
 
