@@ -285,9 +285,11 @@ group_syscalls() {
     under_strace "openat:error=EOPNOTSUPP:when=${nth:-1}" rename,renameat:signal=SIGKILL
     local left=("$DIR"/.quenda.cfg.*)
     [[ ${#left[@]} == 1 && -f ${left[0]} ]] || fail "no leftover to clear: $(ls -A "$DIR")"
+    # A pid no process can have is not cut to one that is gone.
+    : > "${left[0]%-*-*}-2147483648-0"
     under_strace "openat:error=EOPNOTSUPP:when=${nth:-1}"
     expect_saved
-    expect_entries quenda.cfg
+    expect_entries quenda.cfg "$(basename "${left[0]%-*-*}")-2147483648-0"
 
     # Killed while the new file is being flushed: nothing but the old file.
     begin killed-during-fsync
@@ -518,23 +520,42 @@ group_access() {
 
     [[ $(id -u) == 0 ]] || return 0
     # Links that another user planted in a directory they may write are
-    # followed only to that user's own file: root's file stays as it was and
-    # nothing is made in root's directory.
+    # followed only to that user's own file in a directory of theirs: root's
+    # files stay as they were and nothing is made in root's directory. A file
+    # made through such a link is theirs, so the next save takes it again.
     mkdir -m 700 "$ROOT/roots" "$ROOT/theirs"
-    cp "$OLD" "$ROOT/roots/secret" && cp "$OLD" "$ROOT/theirs/own.cfg"
-    chown -R 65534:65534 "$ROOT/theirs"
+    cp "$OLD" "$ROOT/roots/secret" && cp "$OLD" "$ROOT/theirs/own.cfg" && cp "$OLD" "$ROOT/roots/theirs.cfg"
+    chown -R 65534:65534 "$ROOT/theirs" "$ROOT/roots/theirs.cfg"
     local row
-    for row in roots/secret:old roots/made.cfg:none theirs/own.cfg:saved; do
+    for row in roots/secret:old roots/made.cfg:none theirs/own.cfg:saved roots/theirs.cfg:old theirs/made.cfg:made; do
         begin "foreign-link-${row//[\/:]/-}" none
         chmod 1777 "$DIR"
         ln -s "$ROOT/${row%:*}" "$DIR/quenda.cfg"
         chown -h 65534:65534 "$DIR/quenda.cfg"
         run
-        if [[ ${row#*:} == saved ]]; then expect_saved; else expect_refused "${row#*:}"; fi
+        case ${row#*:} in
+            saved) expect_saved ;;
+            made) NEW=$ROOT/defaults expect_saved && run && NEW=$ROOT/defaults expect_saved
+                [[ $(stat -c %u "$ROOT/${row%:*}") == 65534 ]] || fail "made for $(stat -c %U "$ROOT/${row%:*}")" ;;
+            *) expect_refused "${row#*:}" ;;
+        esac
         [[ -L $DIR/quenda.cfg ]] || fail "the link was replaced"
         expect_entries quenda.cfg
     done
-    [[ $(ls -A "$ROOT/roots") == secret ]] || fail "made in root's directory: $(ls -A "$ROOT/roots")"
+    [[ $(ls -A "$ROOT/roots" | tr '\n' ' ') == "secret theirs.cfg " ]] || fail "made in root's directory: $(ls -A "$ROOT/roots")"
+
+    # A second name for root's file in a directory others may write, where the
+    # kernel lets anyone make one (protected_hardlinks 0 in a private
+    # namespace): root's file stays. Where only root writes, it is written.
+    echo 0 > "$ROOT/zero"
+    for row in 1777:old 755:saved; do
+        begin "hard-link-in-${row%:*}" none
+        chmod "${row%:*}" "$DIR"
+        cp "$OLD" "$ROOT/roots/linked-${row%:*}" && ln "$ROOT/roots/linked-${row%:*}" "$DIR/quenda.cfg"
+        run unshare -m --propagation private sh -c 'mount --bind "$0" /proc/sys/fs/protected_hardlinks && exec "$@"' "$ROOT/zero"
+        if [[ ${row#*:} == saved ]]; then expect_saved; else expect_refused; fi
+        expect_entries quenda.cfg
+    done
 
     local member=(setpriv --reuid=65534 --regid=65534 --groups=4242)
     # Another member of the file's group saves it, from a sticky directory: a
@@ -577,21 +598,26 @@ group_access() {
         expect_entries quenda.cfg
     fi
 
-    # ...and so do the set-id bits and the owner's file flags.
-    begin user-attribute
-    chmod 4755 "$DIR/quenda.cfg"
-    if ! setfattr -n user.bbs -v node1 "$DIR/quenda.cfg" 2> /dev/null ||
-        ! chattr +dA "$DIR/quenda.cfg" 2> /dev/null; then
-        echo "note: user attributes or file flags are off here; that case did not run"
-    else
-        run
+    # ...and so do the set-id bits and the owner's file flags, also for a
+    # user whose write clears the set-id bits.
+    local owner
+    for owner in 0 65534; do
+        begin "user-attribute-$owner"
+        chown "$owner:$owner" "$DIR" "$DIR/quenda.cfg"
+        chmod 4755 "$DIR/quenda.cfg"
+        if ! setfattr -n user.bbs -v node1 "$DIR/quenda.cfg" 2> /dev/null ||
+            ! chattr +dA "$DIR/quenda.cfg" 2> /dev/null; then
+            echo "note: user attributes or file flags are off here; that case did not run"
+            continue
+        fi
+        if [[ $owner == 0 ]]; then run; else run "${as_user[@]}"; fi
         expect_saved
         [[ $(getfattr --only-values -n user.bbs "$DIR/quenda.cfg" 2> /dev/null) == node1 ]] ||
             fail "the attribute user.bbs was lost"
         [[ $(lsattr "$DIR/quenda.cfg") == *d*A*\ * ]] || fail "file flags lost: $(lsattr "$DIR/quenda.cfg")"
-        expect_owner 0:0:4755
+        expect_owner "$owner:$owner:4755"
         expect_entries quenda.cfg
-    fi
+    done
 }
 
 case $GROUP in
