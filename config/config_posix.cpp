@@ -370,7 +370,8 @@ bool replace_through_new_file(const Place& place, int dir, bool keeps_names, int
     if (gate >= 0 && file.temp[0] == '\0' && !name_new_file(place, file, 0))
         return fail(SaveStep::create);
     if (!give_name(place, gate >= 0, file)) return fail(SaveStep::replace);
-    // A temporary name that others may rename could have put their file here.
+    // A temporary name stood in the directory before the rename: whoever may
+    // rename there could have swapped their own file in under it.
     struct stat ours {};
     struct stat there {};
     if (fstat(file.fd.fd, &ours) != 0 ||
@@ -383,9 +384,10 @@ bool replace_through_new_file(const Place& place, int dir, bool keeps_names, int
     return true;
 }
 
-// Another name for the file in a directory others may write, where the kernel
-// does not stop links to files their maker may not write: it may be another
-// user's link to any file on this file system.
+// Another name for the file in a directory others may write (its group, anyone,
+// or an owner who is neither us nor root), where the kernel lets anyone link
+// files they may not write: it may be another user's link to any file on this
+// file system, root's included.
 bool link_may_be_planted(const Place& place, int fd, const struct stat& old) {
     struct stat now {};
     struct stat dir {};
