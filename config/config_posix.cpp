@@ -89,6 +89,13 @@ bool owned_as_links_allow(const Place& place, const struct stat& info) {
     return false;
 }
 
+// The directory too: a new file and temporary names go there, where the
+// link's owner might not be able to write at all.
+bool dir_as_links_allow(const Place& place) {
+    struct stat info {};
+    return !place.foreign || (fstat(place.dir.fd, &info) == 0 && owned_as_links_allow(place, info));
+}
+
 // Puts the text of the link in front of what is left of the path; a link that
 // starts with "/" starts again at the root.
 bool follow_link(int link, char (&path)[PATH_MAX], Fd& dir) {
@@ -139,8 +146,7 @@ bool find_place(Place& place) {
         struct stat info {};
         if (at.fd < 0) {
             // Nothing there yet: the file is to be made in this directory.
-            return last && errno == ENOENT && fstat(place.dir.fd, &info) == 0 &&
-                   owned_as_links_allow(place, info);
+            return last && errno == ENOENT && dir_as_links_allow(place);
         }
         if (fstat(at.fd, &info) != 0) return false;
         if (S_ISLNK(info.st_mode)) {
@@ -152,7 +158,7 @@ bool find_place(Place& place) {
         } else if (last) {
             place.info = info;
             place.file.reset(at.release());
-            return owned_as_links_allow(place, info);
+            return owned_as_links_allow(place, info) && dir_as_links_allow(place);
         } else if (S_ISDIR(info.st_mode)) {
             place.dir.reset(at.release());
         } else {
@@ -217,13 +223,13 @@ bool copy_flags(int from, int to) {
 }
 
 // The old file's owner and group first, since a change of owner clears the
-// set-id bits; then its access list, extended attributes, all twelve mode
-// bits and its flags.
+// set-id bits; then its access list, extended attributes and flags. The mode
+// bits follow the write, which clears set-id bits for all but root.
 bool copy_metadata(int gate, const struct stat& old, int fd) {
     return fchown(fd, old.st_uid, old.st_gid) == 0 &&
            perm_copy_fd(CONFIG_FILE_NAME, gate, CONFIG_FILE_NAME, fd, nullptr) == 0 &&
            attr_copy_fd(CONFIG_FILE_NAME, gate, CONFIG_FILE_NAME, fd, nullptr, nullptr) == 0 &&
-           fchmod(fd, old.st_mode & 07777) == 0 && copy_flags(gate, fd);
+           copy_flags(gate, fd);
 }
 
 struct NewFile {
@@ -245,8 +251,10 @@ void temp_prefix(char (&prefix)[PREFIX_SIZE]) {
 // their new file. A name in this directory only: whoever could plant one here
 // could remove it as well.
 void remove_leftovers(const Place& place, int dir) {
-    DIR* list = dir >= 0 ? fdopendir(dup(dir)) : nullptr;
+    Fd copy(dir >= 0 ? fcntl(dir, F_DUPFD_CLOEXEC, 0) : -1);
+    DIR* list = copy.fd >= 0 ? fdopendir(copy.fd) : nullptr;
     if (list == nullptr) return;
+    copy.release();  // closedir closes it
     char prefix[PREFIX_SIZE];
     temp_prefix(prefix);
     const size_t prefix_len = std::strlen(prefix);
@@ -254,7 +262,9 @@ void remove_leftovers(const Place& place, int dir) {
         if (std::strncmp(entry->d_name, prefix, prefix_len) != 0) continue;
         char* end = nullptr;
         const long pid = std::strtol(entry->d_name + prefix_len, &end, 10);
-        if (pid <= 0 || *end != '-' || kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+        // A pid_t is an int: a larger number would be cut to another process's pid.
+        if (pid <= 0 || pid > INT_MAX || *end != '-' || kill(static_cast<pid_t>(pid), 0) == 0 ||
+            errno != ESRCH)
             continue;
         struct stat info {};
         if (fstatat(place.dir.fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -349,19 +359,53 @@ bool replace_through_new_file(const Place& place, int dir, bool keeps_names, int
     if (!keeps_names) remove_leftovers(place, dir);
     if (!create_new_file(place, gate >= 0, !keeps_names, file)) return fail(SaveStep::create);
     if (gate >= 0 && !copy_metadata(gate, old, file.fd.fd)) return fail(SaveStep::copy_metadata);
+    // Made through another user's link: theirs, or the next load refuses it.
+    if (gate < 0 && place.foreign &&
+        fchown(file.fd.fd, place.link_owner, static_cast<gid_t>(-1)) != 0)
+        return fail(SaveStep::copy_metadata);
     if (!write_all(file.fd.fd, bytes, CONFIG_SIZE, false)) return fail(SaveStep::write);
+    if (gate >= 0 && fchmod(file.fd.fd, old.st_mode & 07777) != 0)
+        return fail(SaveStep::copy_metadata);
     if (fsync(file.fd.fd) != 0) return fail(SaveStep::flush);
     if (gate >= 0 && file.temp[0] == '\0' && !name_new_file(place, file, 0))
         return fail(SaveStep::create);
     if (!give_name(place, gate >= 0, file)) return fail(SaveStep::replace);
+    // A temporary name stood in the directory before the rename: whoever may
+    // rename there could have swapped their own file in under it.
+    struct stat ours {};
+    struct stat there {};
+    if (fstat(file.fd.fd, &ours) != 0 ||
+        fstatat(place.dir.fd, place.name, &there, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !same_file(ours, there)) {
+        failure = {SaveStep::flush, EIO};  // never in place over what is there now
+        return false;
+    }
     if (dir >= 0) fsync(dir);  // the name is given; a directory that cannot flush changes nothing
     return true;
+}
+
+// Another name for the file in a directory others may write (its group, anyone,
+// or an owner who is neither us nor root), where the kernel lets anyone link
+// files they may not write: it may be another user's link to any file on this
+// file system, root's included.
+bool link_may_be_planted(const Place& place, int fd, const struct stat& old) {
+    struct stat now {};
+    struct stat dir {};
+    if (fstat(fd, &now) != 0 || fstat(place.dir.fd, &dir) != 0) return true;
+    if (old.st_nlink <= 1 && now.st_nlink <= 1) return false;
+    if ((dir.st_mode & (S_IWGRP | S_IWOTH)) == 0 && (dir.st_uid == geteuid() || dir.st_uid == 0))
+        return false;
+    char value = '0';
+    const Fd knob(open("/proc/sys/fs/protected_hardlinks", O_RDONLY | O_CLOEXEC));
+    return knob.fd < 0 || read(knob.fd, &value, 1) != 1 || value != '1';
 }
 
 // Overwrites the open file where a new file cannot take its place. Nothing is
 // written unless all of it can be: the blocks are reserved first and the file
 // size limit must allow the record.
-bool write_in_place(int fd, const unsigned char (&bytes)[CONFIG_SIZE]) {
+bool write_in_place(const Place& place, int fd, const struct stat& old,
+                    const unsigned char (&bytes)[CONFIG_SIZE]) {
+    if (link_may_be_planted(place, fd, old)) return false;
     struct rlimit limit {};
     if (getrlimit(RLIMIT_FSIZE, &limit) != 0 ||
         (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < CONFIG_SIZE))
@@ -369,8 +413,14 @@ bool write_in_place(int fd, const unsigned char (&bytes)[CONFIG_SIZE]) {
     if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, CONFIG_SIZE) != 0 && errno != EOPNOTSUPP &&
         errno != ENOSYS)
         return false;
-    return write_all(fd, bytes, CONFIG_SIZE, true) && ftruncate(fd, CONFIG_SIZE) == 0 &&
-           fsync(fd) == 0;
+    if (!write_all(fd, bytes, CONFIG_SIZE, true) || ftruncate(fd, CONFIG_SIZE) != 0) return false;
+    // The write and the cut cleared set-id bits unless we are root; only the
+    // owner may put them back.
+    struct stat now {};
+    if ((old.st_mode & 06000) != 0 && fstat(fd, &now) == 0 &&
+        (now.st_mode & 06000) != (old.st_mode & 06000))
+        fchmod(fd, (now.st_mode & 07777) | (old.st_mode & 06000));
+    return fsync(fd) == 0;
 }
 
 // The existing file opened for writing: whether the operator may change it at
@@ -403,12 +453,13 @@ bool save_record() {
     if (has_old && !still_at_name(place, old)) return false;
     // Another name for the same file, or a directory that would keep our
     // temporary name: a new file cannot take this one's place.
-    if (has_old && (old.st_nlink > 1 || keeps_names)) return write_in_place(gate.fd, bytes);
+    if (has_old && (old.st_nlink > 1 || keeps_names))
+        return write_in_place(place, gate.fd, old, bytes);
     Failure failure{};
     if (replace_through_new_file(place, dir.fd, keeps_names, gate.fd, old, bytes, failure))
         return true;
     return has_old && write_in_place_after(failure.step, failure.error) &&
-           write_in_place(gate.fd, bytes);
+           write_in_place(place, gate.fd, old, bytes);
 }
 
 }  // namespace

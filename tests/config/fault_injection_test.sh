@@ -285,9 +285,11 @@ group_syscalls() {
     under_strace "openat:error=EOPNOTSUPP:when=${nth:-1}" rename,renameat:signal=SIGKILL
     local left=("$DIR"/.quenda.cfg.*)
     [[ ${#left[@]} == 1 && -f ${left[0]} ]] || fail "no leftover to clear: $(ls -A "$DIR")"
+    # A pid no process can have is not cut to one that is gone.
+    : > "${left[0]%-*-*}-2147483648-0"
     under_strace "openat:error=EOPNOTSUPP:when=${nth:-1}"
     expect_saved
-    expect_entries quenda.cfg
+    expect_entries quenda.cfg "$(basename "${left[0]%-*-*}")-2147483648-0"
 
     # Killed while the new file is being flushed: nothing but the old file.
     begin killed-during-fsync
@@ -497,7 +499,7 @@ group_access() {
     expect_saved
     expect_entries quenda.cfg
 
-    # A directory the user may not write, holding a file the user may write.
+    # A directory the user may not write, holding a set-user-ID file of theirs.
     local as_user=()
     if [[ $(id -u) == 0 ]]; then
         command -v setpriv > /dev/null || skip "setpriv is not installed"
@@ -507,13 +509,15 @@ group_access() {
         SAVE_ONCE=$ROOT/save_once
     fi
     begin read-only-directory
-    chmod 666 "$DIR/quenda.cfg"
+    [[ $(id -u) == 0 ]] && chown 65534 "$DIR/quenda.cfg"
+    chmod 4666 "$DIR/quenda.cfg"
     chmod 555 "$DIR"
     remember_inode
     run "${as_user[@]}"
     chmod 755 "$DIR"
     expect_saved
     expect_inode kept
+    [[ $(stat -c %a "$DIR/quenda.cfg") == 4666 ]] || fail "the set-user-ID bit was lost in place"
     expect_entries quenda.cfg
 
     [[ $(id -u) == 0 ]] || return 0
@@ -521,20 +525,31 @@ group_access() {
     # followed only to that user's own file: root's file stays as it was and
     # nothing is made in root's directory.
     mkdir -m 700 "$ROOT/roots" "$ROOT/theirs"
-    cp "$OLD" "$ROOT/roots/secret" && cp "$OLD" "$ROOT/theirs/own.cfg"
-    chown -R 65534:65534 "$ROOT/theirs"
+    cp "$OLD" "$ROOT/roots/secret" && cp "$OLD" "$ROOT/theirs/own.cfg" && cp "$OLD" "$ROOT/roots/theirs.cfg"
+    chown -R 65534:65534 "$ROOT/theirs" "$ROOT/roots/theirs.cfg"
     local row
-    for row in roots/secret:old roots/made.cfg:none theirs/own.cfg:saved; do
+    for row in roots/secret:old roots/made.cfg:none theirs/own.cfg:saved roots/theirs.cfg:old theirs/made.cfg:made; do
         begin "foreign-link-${row//[\/:]/-}" none
         chmod 1777 "$DIR"
         ln -s "$ROOT/${row%:*}" "$DIR/quenda.cfg"
         chown -h 65534:65534 "$DIR/quenda.cfg"
         run
-        if [[ ${row#*:} == saved ]]; then expect_saved; else expect_refused "${row#*:}"; fi
+        # What a link that led to no file made is theirs, so the next save takes it too.
+        [[ ${row#*:} == made ]] && run && { [[ $(stat -c %u "$ROOT/${row%:*}") == 65534 ]] || fail "made for root"; }
+        case ${row#*:} in saved) expect_saved ;; made) NEW=$ROOT/defaults expect_saved ;; *) expect_refused "${row#*:}" ;; esac
         [[ -L $DIR/quenda.cfg ]] || fail "the link was replaced"
         expect_entries quenda.cfg
     done
-    [[ $(ls -A "$ROOT/roots") == secret ]] || fail "made in root's directory: $(ls -A "$ROOT/roots")"
+    [[ $(ls -A "$ROOT/roots" | tr '\n' ' ') == "secret theirs.cfg " ]] || fail "made in root's directory: $(ls -A "$ROOT/roots")"
+
+    # Another name for root's file where others may write and the kernel lets
+    # anyone make one (0 shown in a private namespace): root's file stays.
+    begin planted-hard-link none
+    chmod 1777 "$DIR" && install -m 600 "$OLD" "$ROOT/roots/linked" && ln "$ROOT/roots/linked" "$DIR/quenda.cfg"
+    echo 0 > "$ROOT/zero"
+    run unshare -m --propagation private sh -c 'mount --bind "$0" /proc/sys/fs/protected_hardlinks && exec "$@"' "$ROOT/zero"
+    expect_refused
+    expect_entries quenda.cfg
 
     local member=(setpriv --reuid=65534 --regid=65534 --groups=4242)
     # Another member of the file's group saves it, from a sticky directory: a
@@ -552,15 +567,15 @@ group_access() {
     expect_entries quenda.cfg
 
     # The operator's own file in a group of theirs other than their first: it is
-    # replaced as usual, and the group comes over.
+    # replaced as usual, and the group and the set-user-ID bit come over.
     begin own-file-second-group
     chown 65534:4242 "$DIR/quenda.cfg"
-    chmod 640 "$DIR/quenda.cfg"
+    chmod 4640 "$DIR/quenda.cfg"
     chmod 777 "$DIR"
     remember_inode
     run "${member[@]}"
     expect_saved
-    expect_owner 65534:4242:640
+    expect_owner 65534:4242:4640
     expect_inode replaced
     expect_entries quenda.cfg
 
