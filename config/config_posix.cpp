@@ -58,6 +58,12 @@ bool same_file(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Whether name in the directory is this very file, the name not followed.
+bool names_file(int dir, const char* name, const struct stat& file) {
+    struct stat there {};
+    return fstatat(dir, name, &there, AT_SYMLINK_NOFOLLOW) == 0 && same_file(there, file);
+}
+
 // Where the file is: the directory that holds it, held open so that nothing
 // renamed or swapped on the way can redirect a later step, and its name there.
 // file is what stands at the name, not followed; -1 where nothing does.
@@ -305,10 +311,8 @@ bool name_new_file(const Place& place, NewFile& file, mode_t mode) {
 // Our temporary name goes again, but only while it still names our file.
 void drop_temp(const Place& place, const NewFile& file) {
     struct stat ours {};
-    struct stat there {};
     if (file.temp[0] != '\0' && fstat(file.fd.fd, &ours) == 0 &&
-        fstatat(place.dir.fd, file.temp, &there, AT_SYMLINK_NOFOLLOW) == 0 &&
-        same_file(ours, there))
+        names_file(place.dir.fd, file.temp, ours))
         unlinkat(place.dir.fd, file.temp, 0);
 }
 
@@ -373,10 +377,7 @@ bool replace_through_new_file(const Place& place, int dir, bool keeps_names, int
     // A temporary name stood in the directory before the rename: whoever may
     // rename there could have swapped their own file in under it.
     struct stat ours {};
-    struct stat there {};
-    if (fstat(file.fd.fd, &ours) != 0 ||
-        fstatat(place.dir.fd, place.name, &there, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !same_file(ours, there)) {
+    if (fstat(file.fd.fd, &ours) != 0 || !names_file(place.dir.fd, place.name, ours)) {
         failure = {SaveStep::flush, EIO};  // never in place over what is there now
         return false;
     }
@@ -433,11 +434,6 @@ bool open_gate(const Place& place, Fd& gate, struct stat& old) {
     return gate.fd >= 0 && fstat(gate.fd, &old) == 0 && same_file(old, place.info);
 }
 
-bool still_at_name(const Place& place, const struct stat& old) {
-    struct stat now {};
-    return fstatat(place.dir.fd, place.name, &now, AT_SYMLINK_NOFOLLOW) == 0 && same_file(now, old);
-}
-
 // The save rule in its order; false where the save ends with the disk error.
 bool save_record() {
     // The file through its links, if any, and one the operator may write.
@@ -450,7 +446,7 @@ bool save_record() {
     const Fd dir(reopen_dir(place));
     const bool has_old = gate.fd >= 0;
     const bool keeps_names = append_only(dir.fd);
-    if (has_old && !still_at_name(place, old)) return false;
+    if (has_old && !names_file(place.dir.fd, place.name, old)) return false;
     // Another name for the same file, or a directory that would keep our
     // temporary name: a new file cannot take this one's place.
     if (has_old && (old.st_nlink > 1 || keeps_names))

@@ -53,8 +53,8 @@ bool remember_shell_modes();
 void give_back_shell_modes();
 // The wake-up pipe and the handlers, before ncurses would put in its own.
 bool install_handlers();
-// Whether a signal handler still has a screen to give back: taken once the
-// form is drawn, given back only once endwin is done.
+// Whether a signal handler has a screen to give back: taken as soon as
+// newterm has changed the terminal's modes, given back only once endwin is done.
 void screen_taken(bool taken);
 // The bytes a signal handler writes to give the terminal back.
 void prepare_leave_sequence();
